@@ -1,0 +1,71 @@
+// The one place that includes <windows.h>, for the Win32 adapters only, with the owners
+// that close handles on every path.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "base/path.h"
+
+namespace wd::win32 {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16 units");
+
+// A handle that is invalid when it equals `Invalid` (NULL for most objects,
+// INVALID_HANDLE_VALUE for files). Move-only; closes on destruction.
+template <HANDLE (*Invalid)()>
+class BasicHandle {
+  public:
+    BasicHandle() = default;
+    explicit BasicHandle(HANDLE h) : h_(h) {}
+    BasicHandle(const BasicHandle&) = delete;
+    BasicHandle& operator=(const BasicHandle&) = delete;
+    BasicHandle(BasicHandle&& other) noexcept : h_(std::exchange(other.h_, Invalid())) {}
+    BasicHandle& operator=(BasicHandle&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.h_, Invalid()));
+        return *this;
+    }
+    ~BasicHandle() { reset(); }
+
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != Invalid() && h_ != nullptr; }
+    explicit operator bool() const { return valid(); }
+    HANDLE release() { return std::exchange(h_, Invalid()); }
+    void reset(HANDLE h = Invalid()) {
+        if (valid()) ::CloseHandle(h_);
+        h_ = h;
+    }
+
+  private:
+    HANDLE h_ = Invalid();
+};
+
+inline HANDLE null_handle() {
+    return nullptr;
+}
+inline HANDLE invalid_file_handle() {
+    return INVALID_HANDLE_VALUE;
+}
+
+using UniqueHandle = BasicHandle<null_handle>;        // processes, threads, jobs
+using UniqueFile = BasicHandle<invalid_file_handle>;  // CreateFileW results
+
+// NUL-terminated copy for Win32 calls.
+inline std::wstring to_wide(std::u16string_view path) {
+    return std::wstring(path.begin(), path.end());
+}
+
+inline Path from_wide(const wchar_t* s, std::size_t len) {
+    return Path(s, s + len);
+}
+
+}  // namespace wd::win32

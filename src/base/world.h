@@ -1,0 +1,58 @@
+// The seam between the watchdog's logic and the operating system. Portable: must never
+// include <windows.h>. watchdog.exe runs the logic against the Win32 implementation; the
+// tests run the same logic against an in-memory world with virtual clocks.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/path.h"
+
+namespace wd {
+
+// A system error number; 0 means success.
+using OsError = std::uint32_t;
+
+class World {
+  public:
+    virtual ~World() = default;
+
+    // The variable's value as raw UTF-16 (possibly ill-formed), none when it is not set.
+    virtual std::optional<std::u16string> env(std::u16string_view name) = 0;
+
+    // Milliseconds since 1970-01-01 UTC; 0 when the system clock is set before 1970.
+    virtual std::uint64_t wall_clock_ms() = 0;
+
+    // The current user's roaming application-data folder, none when it cannot be had.
+    virtual std::optional<Path> roaming_app_data() = 0;
+
+    // Creates the folder and every missing ancestor; an existing folder is success.
+    virtual bool create_dirs(const Path& folder) = 0;
+
+    // The whole file, none on any failure or when it holds more than `max_bytes`.
+    virtual std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) = 0;
+
+    // The file's size, none when it cannot be queried.
+    virtual std::optional<std::uint64_t> file_size(const Path& path) = 0;
+
+    // Up to `max_len` bytes from `offset` (fewer at the end of the file), none on failure.
+    virtual std::optional<std::string> read_range(const Path& path, std::uint64_t offset,
+                                                  std::size_t max_len) = 0;
+
+    // Replaces the file whole through a flushed temporary sibling and a rename.
+    virtual OsError write_atomic(const Path& path, std::string_view bytes) = 0;
+
+    // Replaces the file whole with its own bytes from `offset` to the end, streamed, the same
+    // way as write_atomic.
+    virtual OsError replace_with_tail(const Path& path, std::uint64_t offset) = 0;
+
+    // Appends at the end of the file, creating it when missing.
+    virtual bool append(const Path& path, std::string_view bytes) = 0;
+
+    // Writes to the standard error stream when the process has one; silently nothing otherwise.
+    virtual void echo_stderr(std::string_view bytes) = 0;
+};
+
+}  // namespace wd

@@ -1,0 +1,14 @@
+// watchdog.exe: a windowless program. Command-line arguments are ignored.
+#include "base/win32.h"
+#include "bin/config.h"
+#include "bin/win32_world.h"
+#include "state/log.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    wd::Win32World world;
+    const wd::WatchdogConfig config = wd::read_config(world);
+    wd::log_line(world, "vellumbeacon-watchdog started");
+    (void)config;
+    // Nothing supervises yet; the process stays alive as the running watchdog.
+    for (;;) ::Sleep(INFINITE);
+}

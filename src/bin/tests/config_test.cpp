@@ -1,0 +1,76 @@
+#include "bin/config.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "mem_world.h"
+
+namespace wd {
+namespace {
+
+using testing::MemWorld;
+constexpr auto U64_MAX = std::numeric_limits<std::uint64_t>::max();
+
+TEST(Settings, NothingSetGivesTheDefaults) {
+    MemWorld world;
+    const WatchdogConfig c = read_config(world);
+    EXPECT_EQ(c.check_interval_secs, 3u);
+    EXPECT_EQ(c.hang_timeout_ms, 30'000u);
+    EXPECT_EQ(c.startup_grace_ms, 60'000u);
+    EXPECT_EQ(c.update_grace_ms, 120'000u);
+    EXPECT_EQ(c.update_hang_cap_ms, 360'000u);
+}
+
+TEST(Settings, RawValueIsParsedStrictlyOrTheDefaultIsTaken) {
+    const struct {
+        std::u16string raw;
+        std::uint64_t want_ms;
+    } cases[] = {
+        {u"+45", 45'000},
+        {u"45", 45'000},
+        {u"0045", 45'000},
+        {u"0", 0},
+        {u" 45", 30'000},
+        {u"45 ", 30'000},
+        {u"\t45", 30'000},
+        {u"-45", 30'000},
+        {u"4.5", 30'000},
+        {u"45s", 30'000},
+        {u"", 30'000},
+        {u"+", 30'000},
+        {u"18446744073709551616", 30'000},
+        {u"\uFF14\uFF15", 30'000},                               // full-width digits
+        {std::u16string{u'4', char16_t(0xD800), u'5'}, 30'000},  // not valid Unicode
+        {u"18446744073709551615", U64_MAX},                      // saturates at x1000
+        {u"18446744073709551", 18'446'744'073'709'551'000u},     // largest exact conversion
+        {u"18446744073709552", U64_MAX},
+    };
+    for (const auto& c : cases) {
+        MemWorld world;
+        world.environment[std::u16string(HANG_TIMEOUT_VAR)] = c.raw;
+        EXPECT_EQ(read_config(world).hang_timeout_ms, c.want_ms)
+            << std::string(c.raw.begin(), c.raw.end());
+    }
+}
+
+TEST(Settings, EachVariableFeedsItsOwnFieldAndTheIntervalStaysInSeconds) {
+    MemWorld world;
+    world.environment[std::u16string(CHECK_INTERVAL_VAR)] = u"0";
+    world.environment[std::u16string(HANG_TIMEOUT_VAR)] = u"2";
+    world.environment[std::u16string(STARTUP_GRACE_VAR)] = u"3";
+    world.environment[std::u16string(UPDATE_GRACE_VAR)] = u"4";
+    world.environment[std::u16string(UPDATE_HANG_CAP_VAR)] = u"5";
+    const WatchdogConfig c = read_config(world);
+    EXPECT_EQ(c.check_interval_secs, 0u);
+    EXPECT_EQ(c.hang_timeout_ms, 2'000u);
+    EXPECT_EQ(c.startup_grace_ms, 3'000u);
+    EXPECT_EQ(c.update_grace_ms, 4'000u);
+    EXPECT_EQ(c.update_hang_cap_ms, 5'000u);
+
+    world.environment[std::u16string(CHECK_INTERVAL_VAR)] = u"18446744073709551615";
+    EXPECT_EQ(read_config(world).check_interval_secs, U64_MAX);
+}
+
+}  // namespace
+}  // namespace wd

@@ -1,0 +1,82 @@
+// The real watchdog.exe under Wine, writing into this prefix's roaming folder.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "state/known_folder_win32.h"
+#include "win32_launch.h"
+#include "win32_test_dir.h"
+
+namespace wd {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::eventually;
+using testing::get_file;
+using testing::Launched;
+using testing::own_folder;
+using testing::put_file;
+
+class WatchdogExe : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto roaming = win32::roaming_app_data();
+        ASSERT_TRUE(roaming);
+        roaming_ = std::wstring(roaming->begin(), roaming->end());
+        app_ = roaming_ + L"\\com.vellumbeacon.player";
+        watchdog_ = app_ + L"\\watchdog";
+        testing::remove_tree(app_);
+        stderr_path_ = own_folder() + L"\\watchdog-exe-test.stderr";
+    }
+    void TearDown() override {
+        testing::remove_tree(app_);
+        ::DeleteFileW(stderr_path_.c_str());
+    }
+
+    Launched start(const std::wstring& arguments = L"") {
+        const std::wstring exe = own_folder() + L"\\watchdog.exe";
+        return Launched(exe, L"\"" + exe + L"\"" + arguments, stderr_path_);
+    }
+
+    std::string log() { return get_file(watchdog_ + L"\\watchdog.log").value_or(""); }
+
+    std::wstring roaming_, app_, watchdog_, stderr_path_;
+};
+
+const std::regex START_LINE(R"(\[\d{13}\] vellumbeacon-watchdog started\n)");
+
+TEST_F(WatchdogExe, WritesItsStartLineToTheLogAndToStandardError) {
+    Launched watchdog = start(L" --ignored \"and this\" /too");
+    ASSERT_TRUE(watchdog.started());
+    ASSERT_TRUE(eventually([&] { return log().find("started") != std::string::npos; }, 20s))
+        << "log: " << log();
+    EXPECT_FALSE(watchdog.wait(0ms)) << "the watchdog does not end by itself";
+    watchdog.end();
+
+    const std::string written = log();
+    EXPECT_TRUE(std::regex_match(written, START_LINE)) << written;
+    EXPECT_EQ(get_file(stderr_path_), written);
+    EXPECT_EQ(::GetFileAttributesW((app_ + L"\\updates").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(WatchdogExe, TrimsAnOversizedLogBeforeItsFirstLine) {
+    ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(watchdog_.c_str(), nullptr));
+    std::string old;
+    for (int i = 0; old.size() < 300 * 1024; ++i)
+        old += "[1700000000000] old line " + std::to_string(i) + "\n";
+    ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.log", old));
+
+    Launched watchdog = start();
+    ASSERT_TRUE(eventually([&] { return log().find("started") != std::string::npos; }, 20s));
+    watchdog.end();
+
+    const std::size_t cut = old.find('\n', old.size() / 2) + 1;
+    const std::string written = log();
+    ASSERT_GT(written.size(), old.size() - cut);
+    EXPECT_EQ(written.substr(0, old.size() - cut), old.substr(cut));
+    EXPECT_TRUE(std::regex_match(written.substr(old.size() - cut), START_LINE));
+}
+
+}  // namespace
+}  // namespace wd

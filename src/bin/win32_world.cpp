@@ -1,0 +1,81 @@
+#include "bin/win32_world.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/win32.h"
+#include "state/files_win32.h"
+#include "state/known_folder_win32.h"
+#include "state/log.h"
+
+namespace wd {
+
+std::optional<std::u16string> Win32World::env(std::u16string_view name) {
+    const std::wstring wide_name = win32::to_wide(name);
+    std::vector<wchar_t> buffer(256);
+    for (;;) {
+        ::SetLastError(ERROR_SUCCESS);
+        const DWORD n = ::GetEnvironmentVariableW(wide_name.c_str(), buffer.data(),
+                                                  static_cast<DWORD>(buffer.size()));
+        if (n == 0) {
+            if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+            return std::u16string();
+        }
+        if (n < buffer.size()) return win32::from_wide(buffer.data(), n);
+        buffer.resize(n);  // n counts the terminating NUL when the buffer was too small
+    }
+}
+
+std::uint64_t Win32World::wall_clock_ms() {
+    FILETIME ft{};
+    ::GetSystemTimePreciseAsFileTime(&ft);
+    const auto ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+    return wall_clock_ms_from_filetime(ticks);
+}
+
+std::optional<Path> Win32World::roaming_app_data() {
+    return win32::roaming_app_data();
+}
+
+bool Win32World::create_dirs(const Path& folder) {
+    return win32::create_dirs(folder);
+}
+
+std::optional<std::string> Win32World::read_bytes(const Path& path, std::uint64_t max_bytes) {
+    return win32::read_bytes(path, max_bytes);
+}
+
+std::optional<std::uint64_t> Win32World::file_size(const Path& path) {
+    return win32::file_size(path);
+}
+
+std::optional<std::string> Win32World::read_range(const Path& path, std::uint64_t offset,
+                                                  std::size_t max_len) {
+    return win32::read_range(path, offset, max_len);
+}
+
+OsError Win32World::write_atomic(const Path& path, std::string_view bytes) {
+    return win32::write_atomic(path, bytes);
+}
+
+OsError Win32World::replace_with_tail(const Path& path, std::uint64_t offset) {
+    return win32::replace_with_tail(path, offset);
+}
+
+bool Win32World::append(const Path& path, std::string_view bytes) {
+    return win32::append(path, bytes);
+}
+
+void Win32World::echo_stderr(std::string_view bytes) {
+    const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        if (!::WriteFile(err, bytes.data(), chunk, &written, nullptr) || written == 0) return;
+        bytes.remove_prefix(written);
+    }
+}
+
+}  // namespace wd

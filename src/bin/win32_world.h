@@ -1,0 +1,24 @@
+// The World seam over the real system, used by watchdog.exe.
+#pragma once
+
+#include "base/world.h"
+
+namespace wd {
+
+class Win32World final : public World {
+  public:
+    std::optional<std::u16string> env(std::u16string_view name) override;
+    std::uint64_t wall_clock_ms() override;
+    std::optional<Path> roaming_app_data() override;
+    bool create_dirs(const Path& folder) override;
+    std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) override;
+    std::optional<std::uint64_t> file_size(const Path& path) override;
+    std::optional<std::string> read_range(const Path& path, std::uint64_t offset,
+                                          std::size_t max_len) override;
+    OsError write_atomic(const Path& path, std::string_view bytes) override;
+    OsError replace_with_tail(const Path& path, std::uint64_t offset) override;
+    bool append(const Path& path, std::string_view bytes) override;
+    void echo_stderr(std::string_view bytes) override;
+};
+
+}  // namespace wd

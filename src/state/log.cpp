@@ -1,0 +1,35 @@
+#include "state/log.h"
+
+#include "state/log_trim.h"
+#include "state/paths.h"
+
+namespace wd {
+
+std::uint64_t wall_clock_ms_from_filetime(std::int64_t ticks) {
+    if (ticks < UNIX_EPOCH_AS_FILETIME) return 0;
+    return static_cast<std::uint64_t>(ticks - UNIX_EPOCH_AS_FILETIME) / 10'000;
+}
+
+std::string format_log_line(std::uint64_t wall_ms, std::string_view message) {
+    std::string line;
+    line.reserve(message.size() + 24);
+    line += '[';
+    line += std::to_string(wall_ms);
+    line += "] ";
+    line += message;
+    line.push_back('\n');
+    return line;
+}
+
+void log_line(World& world, std::string_view message) {
+    const std::string line = format_log_line(world.wall_clock_ms(), message);
+    world.echo_stderr(line);
+    const auto dir = watchdog_dir(world);
+    if (!dir) return;
+    world.create_dirs(*dir);
+    const Path log = join(*dir, LOG_FILE);
+    trim_log(world, log);
+    world.append(log, line);
+}
+
+}  // namespace wd

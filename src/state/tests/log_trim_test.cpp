@@ -1,0 +1,90 @@
+#include "state/log_trim.h"
+
+#include <gtest/gtest.h>
+
+#include "mem_world.h"
+#include "state/log.h"
+
+namespace wd {
+namespace {
+
+using testing::MemWorld;
+
+const Path LOG_PATH =
+    u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog\\watchdog.log";
+
+// `count` lines of `width` bytes each (line feed included), numbered so that cuts are visible.
+std::string lines(std::size_t count, std::size_t width) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string line = std::to_string(i);
+        line.resize(width - 1, '.');
+        out += line + '\n';
+    }
+    return out;
+}
+
+TEST(LogTrim, CutsAfterTheFirstLineFeedAtOrAfterTheMidpoint) {
+    const std::string equal_lines =
+        lines(4097, 64);  // 262208 bytes, midpoint 131104 = 2048.5 lines
+    const std::string on_boundary = lines(4098, 64);  // midpoint 131136: first byte of line 2049
+    std::string lf_at_midpoint(262146, 'x');
+    lf_at_midpoint[131073] = '\n';
+    std::string no_lf_after_midpoint = "a\n" + std::string(262143, 'b');
+
+    const struct {
+        const char* name;
+        std::string log;
+        std::size_t cut;
+    } cases[] = {
+        {"at the threshold: untouched", std::string(LOG_TRIM_THRESHOLD_BYTES, '\n'), 0},
+        {"one byte past: trimmed", std::string(LOG_TRIM_THRESHOLD_BYTES + 1, '\n'), 131073},
+        {"midpoint inside a line", equal_lines, 2049 * 64},
+        {"midpoint on a line start drops that line too", on_boundary, 2050 * 64},
+        {"line feed on the midpoint", lf_at_midpoint, 131074},
+        {"no line feed after the midpoint", no_lf_after_midpoint, 131072},
+    };
+    for (const auto& c : cases) {
+        MemWorld world;
+        world.create_dirs(*parent_folder(LOG_PATH));
+        world.files[LOG_PATH] = c.log;
+        trim_log(world, LOG_PATH);
+        EXPECT_TRUE(world.files[LOG_PATH] == c.log.substr(c.cut)) << c.name;
+    }
+}
+
+TEST(LogTrim, ReadsNothingBeforeTheMidpoint) {
+    MemWorld world;
+    world.create_dirs(*parent_folder(LOG_PATH));
+    world.files[LOG_PATH] = lines(8000, 100);
+    trim_log(world, LOG_PATH);
+    EXPECT_EQ(world.whole_reads, 0u);
+    EXPECT_LE(world.bytes_read, 400'000u);  // from the midpoint only
+    EXPECT_TRUE(world.files[LOG_PATH] == lines(8000, 100).substr(4001 * 100));
+}
+
+TEST(LogTrim, MissingOrUnwritableLogIsLeftAlone) {
+    MemWorld world;
+    world.create_dirs(*parent_folder(LOG_PATH));
+    trim_log(world, LOG_PATH);
+    EXPECT_FALSE(world.files.count(LOG_PATH));
+
+    const std::string big = lines(5000, 64);
+    world.files[LOG_PATH] = big;
+    world.unwritable.insert(LOG_PATH);
+    trim_log(world, LOG_PATH);
+    EXPECT_TRUE(world.files[LOG_PATH] == big);
+}
+
+TEST(LogTrim, LogLineTrimsBeforeAppendingItsLine) {
+    MemWorld world;
+    world.create_dirs(*parent_folder(LOG_PATH));
+    const std::string big = lines(4098, 64);
+    world.files[LOG_PATH] = big;
+    log_line(world, "vellumbeacon-watchdog started");
+    EXPECT_EQ(world.files[LOG_PATH],
+              big.substr(2050 * 64) + "[1765000000000] vellumbeacon-watchdog started\n");
+}
+
+}  // namespace
+}  // namespace wd

@@ -1,0 +1,110 @@
+// An in-memory World for tests: files and folders in maps, a settable wall clock, a
+// captured standard error stream. Paths are compared exactly, unit for unit.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "base/path.h"
+#include "base/world.h"
+
+namespace wd::testing {
+
+inline constexpr OsError MEM_ACCESS_DENIED = 5;
+inline constexpr OsError MEM_PATH_NOT_FOUND = 3;
+
+class MemWorld : public World {
+  public:
+    std::map<std::u16string, std::u16string> environment;
+    std::uint64_t wall_ms = 1'765'000'000'000;
+    std::optional<Path> roaming = Path(u"C:\\Users\\kiosk\\AppData\\Roaming");
+    std::map<Path, std::string> files;
+    std::set<Path> folders{u"C:\\", u"C:\\Users", u"C:\\Users\\kiosk", u"C:\\Users\\kiosk\\AppData",
+                           u"C:\\Users\\kiosk\\AppData\\Roaming"};
+    std::set<Path> unwritable;  // replacements and appends of these paths fail
+    bool has_stderr = true;
+    std::string stderr_text;
+    std::uint64_t bytes_read = 0;    // everything handed out by the read operations
+    std::uint64_t whole_reads = 0;   // calls of read_bytes
+    std::uint64_t replacements = 0;  // successful write_atomic and replace_with_tail calls
+
+    std::optional<std::u16string> env(std::u16string_view name) override {
+        const auto it = environment.find(std::u16string(name));
+        if (it == environment.end()) return std::nullopt;
+        return it->second;
+    }
+
+    std::uint64_t wall_clock_ms() override { return wall_ms; }
+
+    std::optional<Path> roaming_app_data() override { return roaming; }
+
+    bool create_dirs(const Path& folder) override {
+        if (files.count(folder)) return false;
+        if (folders.count(folder)) return true;
+        const auto parent = parent_folder(folder);
+        if (parent && *parent != folder && !create_dirs(*parent)) return false;
+        folders.insert(folder);
+        return true;
+    }
+
+    std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) override {
+        ++whole_reads;
+        const auto it = files.find(path);
+        if (it == files.end() || it->second.size() > max_bytes) return std::nullopt;
+        bytes_read += it->second.size();
+        return it->second;
+    }
+
+    std::optional<std::uint64_t> file_size(const Path& path) override {
+        const auto it = files.find(path);
+        if (it == files.end()) return std::nullopt;
+        return it->second.size();
+    }
+
+    std::optional<std::string> read_range(const Path& path, std::uint64_t offset,
+                                          std::size_t max_len) override {
+        const auto it = files.find(path);
+        if (it == files.end()) return std::nullopt;
+        if (offset >= it->second.size()) return std::string();
+        std::string out = it->second.substr(offset, max_len);
+        bytes_read += out.size();
+        return out;
+    }
+
+    OsError write_atomic(const Path& path, std::string_view bytes) override {
+        if (const OsError e = writable(path)) return e;
+        files[path] = std::string(bytes);
+        ++replacements;
+        return 0;
+    }
+
+    OsError replace_with_tail(const Path& path, std::uint64_t offset) override {
+        if (const OsError e = writable(path)) return e;
+        auto it = files.find(path);
+        if (it == files.end()) return MEM_PATH_NOT_FOUND;
+        it->second = offset >= it->second.size() ? std::string() : it->second.substr(offset);
+        ++replacements;
+        return 0;
+    }
+
+    bool append(const Path& path, std::string_view bytes) override {
+        if (writable(path)) return false;
+        files[path].append(bytes);
+        return true;
+    }
+
+    void echo_stderr(std::string_view bytes) override {
+        if (has_stderr) stderr_text.append(bytes);
+    }
+
+  private:
+    OsError writable(const Path& path) const {
+        const auto parent = parent_folder(path);
+        if (!parent || !folders.count(*parent)) return MEM_PATH_NOT_FOUND;
+        if (unwritable.count(path) || folders.count(path)) return MEM_ACCESS_DENIED;
+        return 0;
+    }
+};
+
+}  // namespace wd::testing

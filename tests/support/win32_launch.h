@@ -1,0 +1,93 @@
+// Starts a program under test inside a kill-on-close job object, so that it and every
+// process it starts end with the test, whatever the test's outcome.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "base/win32.h"
+
+namespace wd::testing {
+
+// The folder of the running test program, where the programs under test are built.
+inline std::wstring own_folder() {
+    wchar_t buffer[32768];
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer, 32768);
+    std::wstring path(buffer, n);
+    return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+class Launched {
+  public:
+    // `command_line` is passed as is; standard error goes to `stderr_path` when not empty.
+    Launched(const std::wstring& exe, const std::wstring& command_line,
+             const std::wstring& stderr_path = L"") {
+        job_.reset(::CreateJobObjectW(nullptr, nullptr));
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        ::SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+                                  sizeof limits);
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        win32::UniqueFile err;
+        if (!stderr_path.empty()) {
+            SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+            err.reset(::CreateFileW(stderr_path.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            si.dwFlags = STARTF_USESTDHANDLES;
+            si.hStdError = err.get();
+        }
+        std::wstring cmd = command_line;
+        PROCESS_INFORMATION pi{};
+        if (::CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, err ? TRUE : FALSE,
+                             CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+            process_.reset(pi.hProcess);
+            win32::UniqueHandle thread(pi.hThread);
+            ::AssignProcessToJobObject(job_.get(), pi.hProcess);
+            ::ResumeThread(pi.hThread);
+            pid_ = pi.dwProcessId;
+        }
+    }
+
+    bool started() const { return static_cast<bool>(process_); }
+    DWORD pid() const { return pid_; }
+
+    // The exit code once the process has ended within `timeout`, otherwise none.
+    std::optional<DWORD> wait(std::chrono::milliseconds timeout) {
+        if (::WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) !=
+            WAIT_OBJECT_0) {
+            return std::nullopt;
+        }
+        DWORD code = 0;
+        ::GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+    // Ends the process and everything it started.
+    void end() {
+        ::TerminateJobObject(job_.get(), 1);
+        ::WaitForSingleObject(process_.get(), 5000);
+    }
+
+    ~Launched() { end(); }
+
+  private:
+    win32::UniqueHandle job_;
+    win32::UniqueHandle process_;
+    DWORD pid_ = 0;
+};
+
+// Polls `done` every 50 ms until it holds or `timeout` passes.
+inline bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+}  // namespace wd::testing
