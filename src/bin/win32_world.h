@@ -5,7 +5,7 @@
 
 namespace wd {
 
-class Win32World final : public World {
+class Win32World : public World {
   public:
     std::optional<std::u16string> env(std::u16string_view name) override;
     std::uint64_t wall_clock_ms() override;

@@ -1,0 +1,22 @@
+// Recovery records: the counter in recoveries.txt and the last one in last-crash.json.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/world.h"
+
+namespace wd {
+
+// The count that follows the counter file's content: its Unicode-trimmed decimal value plus
+// one, saturating at the 64-bit maximum; 1 when the file is absent or not a valid count.
+std::uint64_t next_recovery_count(const std::optional<std::string>& counter_text);
+
+// Counts one recovery in recoveries.txt, then replaces last-crash.json with `what` and the
+// wall-clock time, each through a whole-file replacement. Logs nothing; never fails towards
+// the caller.
+void record_recovery(World& world, std::string_view what);
+
+}  // namespace wd

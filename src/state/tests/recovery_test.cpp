@@ -1,0 +1,85 @@
+#include "state/recovery.h"
+
+#include <gtest/gtest.h>
+
+#include "mem_world.h"
+
+namespace wd {
+namespace {
+
+using testing::MemWorld;
+
+const Path DIR = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog";
+const Path COUNTER = DIR + u"\\recoveries.txt";
+const Path LAST_CRASH = DIR + u"\\last-crash.json";
+
+TEST(RecoveryCounter, NextCountFromWhateverTheFileHolds) {
+    const struct {
+        std::optional<std::string> text;
+        std::uint64_t next;
+    } cases[] = {
+        {std::nullopt, 1},
+        {"", 1},
+        {"41\r\n", 42},
+        {"+7", 8},
+        {"007", 8},
+        {"-1", 1},
+        {"4 2", 1},
+        {"\xC2\xA0 9\t", 10},
+        {"9x", 1},
+        {"+", 1},
+        {"18446744073709551614", 18446744073709551615u},
+        {"18446744073709551615", 18446744073709551615u},
+        {"18446744073709551616", 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(next_recovery_count(c.text), c.next) << c.text.value_or("<absent>");
+    }
+}
+
+TEST(RecordRecovery, FirstRecoveryCreatesBothFiles) {
+    MemWorld world;
+    world.wall_ms = 1'765'000'000'123;
+    record_recovery(world, "player exited (code 0xc0000005)");
+    EXPECT_EQ(world.files[COUNTER], "1");
+    EXPECT_EQ(world.files[LAST_CRASH],
+              R"J({"what":"player exited (code 0xc0000005)","at":1765000000123})J");
+    EXPECT_TRUE(world.stderr_text.empty());  // nothing is logged
+
+    world.wall_ms += 7;
+    record_recovery(world, "player hung - ended and started again");
+    EXPECT_EQ(world.files[COUNTER], "2");
+    EXPECT_EQ(world.files[LAST_CRASH],
+              R"J({"what":"player hung - ended and started again","at":1765000000130})J");
+}
+
+TEST(RecordRecovery, CounterFailureDoesNotStopTheCrashRecord) {
+    MemWorld world;
+    world.create_dirs(DIR);
+    world.files[COUNTER] = "41\r\n";
+    world.unwritable.insert(COUNTER);
+    record_recovery(world, "x");
+    EXPECT_EQ(world.files[COUNTER], "41\r\n");
+    EXPECT_EQ(world.files[LAST_CRASH], R"J({"what":"x","at":1765000000000})J");
+
+    world.unwritable = {LAST_CRASH};
+    record_recovery(world, "y");
+    EXPECT_EQ(world.files[LAST_CRASH], R"J({"what":"x","at":1765000000000})J");
+}
+
+TEST(RecordRecovery, InvalidUtf8CounterRestartsAtOneAndNoKnownFolderWritesNothing) {
+    MemWorld world;
+    world.create_dirs(DIR);
+    world.files[COUNTER] = "4\xFF";
+    record_recovery(world, "x");
+    EXPECT_EQ(world.files[COUNTER], "1");
+
+    MemWorld homeless;
+    homeless.roaming.reset();
+    record_recovery(homeless, "x");
+    EXPECT_TRUE(homeless.files.empty());
+    EXPECT_EQ(homeless.replacements, 0u);
+}
+
+}  // namespace
+}  // namespace wd

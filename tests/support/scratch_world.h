@@ -1,0 +1,18 @@
+// The real Win32 world with the roaming folder moved into a scratch folder, so that tests of
+// real files do not share the prefix's roaming folder.
+#pragma once
+
+#include "bin/win32_world.h"
+
+namespace wd::testing {
+
+class ScratchWorld : public Win32World {
+  public:
+    explicit ScratchWorld(Path roaming) : roaming_(std::move(roaming)) {}
+    std::optional<Path> roaming_app_data() override { return roaming_; }
+
+  private:
+    Path roaming_;
+};
+
+}  // namespace wd::testing

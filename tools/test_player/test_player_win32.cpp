@@ -1,0 +1,182 @@
+// test-player.exe: a stand-in for the signage player, for tests and the demo only; never
+// shipped. It keeps the player's side of the contract (player.json once, liveness.json as a
+// heartbeat, each replaced whole) and misbehaves on request. Knobs are environment variables
+// TEST_PLAYER_<NAME>; a file named by TEST_PLAYER_SCRIPT may hold NAME=value lines, which win,
+// so that a test can change the behaviour of the next launch. The README lists the knobs.
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "base/text.h"
+#include "base/win32.h"
+#include "bin/win32_world.h"
+#include "process/session_win32.h"
+#include "state/files.h"
+#include "state/files_win32.h"
+#include "state/paths.h"
+
+namespace {
+
+using namespace wd;
+using Clock = std::chrono::steady_clock;
+
+class Knobs {
+  public:
+    explicit Knobs(World& world) : world_(world) {
+        const auto script = raw_env("SCRIPT");
+        if (!script) return;
+        const auto text = read_text(world_, utf8_to_utf16_lossy(*script));
+        if (!text) return;
+        std::size_t start = 0;
+        while (start < text->size()) {
+            std::size_t end = text->find('\n', start);
+            if (end == std::string::npos) end = text->size();
+            std::string line = text->substr(start, end - start);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            const auto eq = line.find('=');
+            if (eq != std::string::npos) script_[line.substr(0, eq)] = line.substr(eq + 1);
+            start = end + 1;
+        }
+    }
+
+    std::optional<std::string> text(const std::string& name) const {
+        const auto it = script_.find(name);
+        if (it != script_.end()) return it->second;
+        return raw_env(name);
+    }
+
+    std::optional<std::uint64_t> number(const std::string& name) const {
+        const auto t = text(name);
+        if (!t) return std::nullopt;
+        return parse_unsigned_decimal(*t, UINT64_MAX);
+    }
+
+    bool flag(const std::string& name) const { return number(name).value_or(0) != 0; }
+
+  private:
+    std::optional<std::string> raw_env(const std::string& name) const {
+        const auto value = world_.env(utf8_to_utf16_lossy("TEST_PLAYER_" + name));
+        if (!value) return std::nullopt;
+        return utf16_to_utf8_lossy(*value);
+    }
+
+    World& world_;
+    std::map<std::string, std::string> script_;
+};
+
+std::string json_string(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+void put(World& world, const std::optional<Path>& path, const std::string& text) {
+    if (!path) return;
+    if (const auto folder = parent_folder(*path)) world.create_dirs(*folder);
+    world.write_atomic(*path, text);
+}
+
+void trace(World& world, const Knobs& knobs, const std::string& line) {
+    if (const auto path = knobs.text("TRACE")) {
+        world.append(utf8_to_utf16_lossy(*path), line + "\n");
+    }
+}
+
+[[noreturn]] void finish(World& world, const Knobs& knobs, std::uint32_t code) {
+    trace(world, knobs,
+          "exit " + std::to_string(::GetCurrentProcessId()) + " " + std::to_string(code));
+    ::ExitProcess(code);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    Win32World world;
+    const Knobs knobs(world);
+    const std::uint32_t pid = ::GetCurrentProcessId();
+    const auto started = Clock::now();
+    const auto elapsed_ms = [&] {
+        return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+    };
+    trace(world, knobs, "start " + std::to_string(pid));
+
+    wchar_t module[32768];
+    const DWORD n = ::GetModuleFileNameW(nullptr, module, 32768);
+    const Path exe(module, module + n);
+    const std::string exe_text = utf16_to_utf8_lossy(exe);
+    const std::string image = exe_text.substr(exe_text.find_last_of("\\/") + 1);
+
+    const bool records = !knobs.flag("NO_RECORDS");
+    const std::string malformed = knobs.text("MALFORMED").value_or("");
+    const std::uint64_t heartbeat_ms = knobs.number("HEARTBEAT_MS").value_or(500);
+    const auto exit_after = knobs.number("EXIT_AFTER_MS");
+    const auto crash_after = knobs.number("CRASH_AFTER_MS");
+    const auto hang_after = knobs.number("HANG_AFTER_MS");
+    const auto close_after = knobs.number("CLOSE_AFTER_MS");
+    const auto update_after = knobs.number("UPDATE_AFTER_MS");
+    const auto update_for = knobs.number("UPDATE_FOR_MS");
+
+    if (records) {
+        put(world, player_info_path(world),
+            malformed == "player"
+                ? "{\"exePath\":" + json_string(exe_text)
+                : "{\"exePath\":" + json_string(exe_text) + ",\"imageName\":" + json_string(image) +
+                      ",\"pid\":" + std::to_string(pid) +
+                      ",\"startedAt\":" + std::to_string(world.wall_clock_ms()) + "}");
+    }
+    if (malformed == "closed") put(world, watchdog_file(world, CLOSED_FILE), "{\"closedAt\":1.5}");
+    if (malformed == "updating")
+        put(world, updating_path(world), "{\"startedAtMs\":-1,\"version\":\"x\"}");
+
+    bool closed = false;
+    bool update_written = false;
+    bool update_removed = false;
+    std::optional<std::uint64_t> last_beat;
+    for (;;) {
+        const std::uint64_t now = elapsed_ms();
+        if (exit_after && now >= *exit_after) {
+            finish(world, knobs, static_cast<std::uint32_t>(knobs.number("EXIT_CODE").value_or(0)));
+        }
+        if (crash_after && now >= *crash_after) {
+            trace(world, knobs, "crash " + std::to_string(pid));
+            *static_cast<volatile int*>(nullptr) = 0;  // a real access violation
+        }
+        const bool hung = hang_after && now >= *hang_after;
+        if (records && !hung && (!last_beat || now - *last_beat >= heartbeat_ms)) {
+            last_beat = now;
+            put(world, watchdog_file(world, LIVENESS_FILE),
+                malformed == "liveness" ? "{\"pid\":" + std::to_string(pid) + ",\"ts\":"
+                                        : "{\"pid\":" + std::to_string(pid) + ",\"ts\":" +
+                                              std::to_string(world.wall_clock_ms()) + "}");
+        }
+        if (close_after && now >= *close_after && !closed) {
+            closed = true;
+            std::string flag = "{\"closedAt\":" + std::to_string(world.wall_clock_ms());
+            const auto logon_override = knobs.text("CLOSE_LOGON_TIME");
+            if (logon_override) {
+                if (*logon_override != "none") flag += ",\"logonTime\":" + *logon_override;
+            } else if (const auto logon = win32::session_logon_time()) {
+                flag += ",\"logonTime\":" + std::to_string(*logon);
+            }
+            put(world, watchdog_file(world, CLOSED_FILE), flag + "}");
+            trace(world, knobs, "closed " + std::to_string(pid));
+            if (!knobs.flag("CLOSE_KEEP_RUNNING")) finish(world, knobs, 0);
+        }
+        if (update_after && now >= *update_after && !update_written) {
+            update_written = true;
+            put(world, updating_path(world),
+                "{\"startedAtMs\":" + std::to_string(world.wall_clock_ms()) + ",\"version\":" +
+                    json_string(knobs.text("UPDATE_VERSION").value_or("9.9.9")) + "}");
+        }
+        if (update_written && !update_removed && update_for && now >= *update_after + *update_for) {
+            update_removed = true;
+            if (const auto path = updating_path(world)) win32::delete_file(*path);
+        }
+        ::Sleep(20);
+    }
+}
