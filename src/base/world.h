@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "base/path.h"
 
@@ -14,6 +17,29 @@ namespace wd {
 
 // A system error number; 0 means success.
 using OsError = std::uint32_t;
+
+// What a poll of a child process found.
+struct ChildRunning {};
+struct ChildEnded {
+    std::uint32_t exit_code;
+};
+struct ChildPollFailed {};
+using ChildPoll = std::variant<ChildRunning, ChildEnded, ChildPollFailed>;
+
+// A process this program started. Destroying it releases its handles and leaves the process
+// itself alone.
+class ChildProcess {
+  public:
+    virtual ~ChildProcess() = default;
+    virtual std::uint32_t pid() const = 0;
+    // Never waits.
+    virtual ChildPoll poll() = 0;
+    // Ends the process by force with exit code 1 and waits (bounded) for it to be gone.
+    virtual void terminate_and_wait() = 0;
+};
+
+// A started child, or the text that explains why it could not be started.
+using SpawnResult = std::variant<std::unique_ptr<ChildProcess>, std::string>;
 
 class World {
   public:
@@ -53,6 +79,27 @@ class World {
 
     // Writes to the standard error stream when the process has one; silently nothing otherwise.
     virtual void echo_stderr(std::string_view bytes) = 0;
+
+    // This process's id.
+    virtual std::uint32_t current_pid() = 0;
+
+    // Ends this process at once with the status.
+    [[noreturn]] virtual void exit_process(std::uint32_t status) = 0;
+
+    // Runs a system tool by bare name ("tasklist") with the arguments, standard input from the
+    // null device; its standard output, or none when it could not be run, its output could not
+    // be read, or it had to be ended for running too long.
+    virtual std::optional<std::string> run_tool_output(std::u16string_view name,
+                                                       const std::vector<std::u16string>& args) = 0;
+
+    // Runs a system tool with the watchdog's standard handles; its exit status, or none when it
+    // could not be run or had to be ended for running too long.
+    virtual std::optional<std::uint32_t> run_tool_status(
+        std::u16string_view name, const std::vector<std::u16string>& args) = 0;
+
+    // Starts the program with no arguments and the inherited environment, folder and standard
+    // handles.
+    virtual SpawnResult spawn_process(const Path& program) = 0;
 };
 
 }  // namespace wd

@@ -2,11 +2,13 @@
 #include "base/win32.h"
 #include "bin/config.h"
 #include "bin/win32_world.h"
+#include "process/lock.h"
 #include "state/log.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wd::Win32World world;
     const wd::WatchdogConfig config = wd::read_config(world);
+    wd::claim_instance_lock(world);  // ends this process when another watchdog is live
     wd::log_line(world, "vellumbeacon-watchdog started");
     (void)config;
     // Nothing supervises yet; the process stays alive as the running watchdog.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/win32.h"
+#include "process/tools_win32.h"
 #include "state/files_win32.h"
 #include "state/known_folder_win32.h"
 #include "state/log.h"
@@ -76,6 +77,32 @@ void Win32World::echo_stderr(std::string_view bytes) {
         if (!::WriteFile(err, bytes.data(), chunk, &written, nullptr) || written == 0) return;
         bytes.remove_prefix(written);
     }
+}
+
+}  // namespace wd
+
+namespace wd {
+
+std::uint32_t Win32World::current_pid() {
+    return ::GetCurrentProcessId();
+}
+
+void Win32World::exit_process(std::uint32_t status) {
+    ::ExitProcess(status);
+}
+
+std::optional<std::string> Win32World::run_tool_output(std::u16string_view name,
+                                                       const std::vector<std::u16string>& args) {
+    return win32::run_tool_output(name, args);
+}
+
+std::optional<std::uint32_t> Win32World::run_tool_status(std::u16string_view name,
+                                                         const std::vector<std::u16string>& args) {
+    return win32::run_tool_status(name, args);
+}
+
+SpawnResult Win32World::spawn_process(const Path& program) {
+    return win32::spawn_process(program);
 }
 
 }  // namespace wd

@@ -19,6 +19,13 @@ class Win32World : public World {
     OsError replace_with_tail(const Path& path, std::uint64_t offset) override;
     bool append(const Path& path, std::string_view bytes) override;
     void echo_stderr(std::string_view bytes) override;
+    std::uint32_t current_pid() override;
+    [[noreturn]] void exit_process(std::uint32_t status) override;
+    std::optional<std::string> run_tool_output(std::u16string_view name,
+                                               const std::vector<std::u16string>& args) override;
+    std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
+                                                 const std::vector<std::u16string>& args) override;
+    SpawnResult spawn_process(const Path& program) override;
 };
 
 }  // namespace wd

@@ -2,9 +2,11 @@
 // captured standard error stream. Paths are compared exactly, unit for unit.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "base/path.h"
 #include "base/world.h"
@@ -13,6 +15,18 @@ namespace wd::testing {
 
 inline constexpr OsError MEM_ACCESS_DENIED = 5;
 inline constexpr OsError MEM_PATH_NOT_FOUND = 3;
+
+// Thrown by MemWorld::exit_process so that a test can see the process end.
+struct ProcessExited {
+    std::uint32_t status;
+};
+
+// One run of a system tool: its name and arguments.
+struct ToolCall {
+    std::u16string name;
+    std::vector<std::u16string> args;
+    bool operator==(const ToolCall&) const = default;
+};
 
 class MemWorld : public World {
   public:
@@ -28,6 +42,17 @@ class MemWorld : public World {
     std::uint64_t bytes_read = 0;    // everything handed out by the read operations
     std::uint64_t whole_reads = 0;   // calls of read_bytes
     std::uint64_t replacements = 0;  // successful write_atomic and replace_with_tail calls
+    std::uint32_t own_pid = 4242;
+    std::vector<ToolCall> tool_calls;
+    std::function<std::optional<std::string>(const ToolCall&)> tool_output = [](const ToolCall&) {
+        return std::nullopt;
+    };
+    std::function<std::optional<std::uint32_t>(const ToolCall&)> tool_status = [](const ToolCall&) {
+        return std::nullopt;
+    };
+    std::function<SpawnResult(const Path&)> spawner = [](const Path&) {
+        return SpawnResult(std::string("program not found"));
+    };
 
     std::optional<std::u16string> env(std::u16string_view name) override {
         const auto it = environment.find(std::u16string(name));
@@ -97,6 +122,24 @@ class MemWorld : public World {
     void echo_stderr(std::string_view bytes) override {
         if (has_stderr) stderr_text.append(bytes);
     }
+
+    std::uint32_t current_pid() override { return own_pid; }
+
+    [[noreturn]] void exit_process(std::uint32_t status) override { throw ProcessExited{status}; }
+
+    std::optional<std::string> run_tool_output(std::u16string_view name,
+                                               const std::vector<std::u16string>& args) override {
+        tool_calls.push_back({std::u16string(name), args});
+        return tool_output(tool_calls.back());
+    }
+
+    std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
+                                                 const std::vector<std::u16string>& args) override {
+        tool_calls.push_back({std::u16string(name), args});
+        return tool_status(tool_calls.back());
+    }
+
+    SpawnResult spawn_process(const Path& program) override { return spawner(program); }
 
   private:
     OsError writable(const Path& path) const {

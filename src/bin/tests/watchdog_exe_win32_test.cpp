@@ -87,5 +87,30 @@ TEST_F(WatchdogExe, TrimsAnOversizedLogBeforeItsFirstLine) {
     EXPECT_TRUE(std::regex_match(written.substr(old.size() - cut), START_LINE));
 }
 
+TEST_F(WatchdogExe, ASecondWatchdogLogsOneLineExitsWithZeroAndLeavesTheLockAlone) {
+    Launched first = start();
+    ASSERT_TRUE(eventually([&] { return log().find("started") != std::string::npos; }, 20s));
+    const auto lock = get_file(watchdog_ + L"\\watchdog.lock");
+    EXPECT_EQ(lock, std::to_string(first.pid()));
+
+    Launched second = start();
+    EXPECT_EQ(second.wait(30s), 0u);
+    EXPECT_FALSE(first.wait(0ms)) << "the first watchdog keeps running";
+    const std::regex two_lines(R"(\[\d{13}\] vellumbeacon-watchdog started\n)"
+                               R"(\[\d{13}\] another watchdog is live \(pid=)" +
+                               std::to_string(first.pid()) + R"(\); exiting\n)");
+    EXPECT_TRUE(std::regex_match(log(), two_lines)) << log();
+    EXPECT_EQ(get_file(watchdog_ + L"\\watchdog.lock"), lock);
+}
+
+TEST_F(WatchdogExe, AStaleLockIsTakenOver) {
+    ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(watchdog_.c_str(), nullptr));
+    ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.lock", " 4000000000\r\n"));
+    Launched watchdog = start();
+    ASSERT_TRUE(eventually([&] { return log().find("started") != std::string::npos; }, 20s));
+    EXPECT_EQ(get_file(watchdog_ + L"\\watchdog.lock"), std::to_string(watchdog.pid()));
+}
+
 }  // namespace
 }  // namespace wd

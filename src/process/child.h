@@ -1,0 +1,34 @@
+// The player process that the watchdog started itself, watched and ended through its handle.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/path.h"
+#include "base/world.h"
+
+namespace wd {
+
+// Owns the child's process and thread handles; empty when there is no child. Resetting it
+// releases the handles without ending the process.
+using PlayerChild = std::unique_ptr<ChildProcess>;
+
+// Starts the player with no arguments and logs "spawned player pid=<pid> (<path>)", or
+// "spawn failed (<path>): <error>" and returns an empty child.
+PlayerChild spawn_player(World& world, const Path& exe);
+
+// Running, ended with its exit code, or failed; never waits.
+ChildPoll poll_exit(ChildProcess& child);
+
+// "code <n>": decimal when the code read as signed 32 bits is not negative, otherwise "0x" and
+// lower-case hexadecimal.
+std::string exit_description(std::uint32_t exit_code);
+
+// Ends the child by force (exit code 1), waits for it within a bound and releases it.
+void end_child(PlayerChild child);
+
+// Releases the handles; the process runs on if it has not ended.
+void release_child(PlayerChild child);
+
+}  // namespace wd

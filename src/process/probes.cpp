@@ -1,0 +1,52 @@
+#include "process/probes.h"
+
+#include "base/text.h"
+
+namespace wd {
+namespace {
+
+constexpr std::u16string_view TASKLIST = u"tasklist";
+constexpr std::u16string_view TASKKILL = u"taskkill";
+
+std::u16string decimal16(std::uint32_t n) {
+    return utf8_to_utf16_lossy(std::to_string(n));
+}
+
+}  // namespace
+
+std::vector<std::u16string> tasklist_args(std::uint32_t pid, std::string_view image_name) {
+    std::vector<std::u16string> args{u"/FI", u"PID eq " + decimal16(pid)};
+    if (!image_name.empty()) {
+        args.emplace_back(u"/FI");
+        args.push_back(u"IMAGENAME eq " + utf8_to_utf16_lossy(image_name));
+    }
+    args.insert(args.end(), {u"/NH", u"/FO", u"CSV"});
+    return args;
+}
+
+bool output_lists_pid(std::string_view output, std::uint32_t pid) {
+    return utf8_lossy(output).find(std::to_string(pid)) != std::string::npos;
+}
+
+bool output_lists_quoted_pid(std::string_view output, std::uint32_t pid) {
+    return utf8_lossy(output).find('"' + std::to_string(pid) + '"') != std::string::npos;
+}
+
+bool pid_running(World& world, std::uint32_t pid) {
+    const auto output = world.run_tool_output(TASKLIST, tasklist_args(pid, {}));
+    return output && output_lists_pid(*output, pid);
+}
+
+bool pid_running_as(World& world, std::string_view image_name, std::uint32_t pid) {
+    if (image_name.empty()) return pid_running(world, pid);
+    const auto output = world.run_tool_output(TASKLIST, tasklist_args(pid, image_name));
+    return output && output_lists_quoted_pid(*output, pid);
+}
+
+void force_end_process(World& world, std::uint32_t pid, std::string_view image_name) {
+    const auto status = world.run_tool_status(TASKKILL, {u"/F", u"/PID", decimal16(pid)});
+    if (status == 0u || image_name.empty()) return;
+    world.run_tool_status(TASKKILL, {u"/F", u"/IM", utf8_to_utf16_lossy(image_name)});
+}
+
+}  // namespace wd

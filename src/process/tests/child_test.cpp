@@ -1,0 +1,86 @@
+#include "process/child.h"
+
+#include <gtest/gtest.h>
+
+#include "mem_world.h"
+
+namespace wd {
+namespace {
+
+using testing::MemWorld;
+
+TEST(ExitDescription, DecimalUpToTheHighBitThenLowerCaseHex) {
+    const std::pair<std::uint32_t, std::string> cases[] = {
+        {0, "code 0"},
+        {3, "code 3"},
+        {2147483647u, "code 2147483647"},
+        {2147483648u, "code 0x80000000"},
+        {3221225477u, "code 0xc0000005"},
+        {4294967295u, "code 0xffffffff"},
+    };
+    for (const auto& [code, text] : cases) {
+        EXPECT_EQ(exit_description(code), text);
+    }
+}
+
+class FakeChild : public ChildProcess {
+  public:
+    explicit FakeChild(int* released) : released_(released) {}
+    ~FakeChild() override { ++*released_; }
+    std::uint32_t pid() const override { return 4120; }
+    ChildPoll poll() override { return ChildRunning{}; }
+    void terminate_and_wait() override { ++terminated; }
+    int terminated = 0;
+
+  private:
+    int* released_;
+};
+
+TEST(SpawnPlayer, LogsTheLaunchOrTheFailureWithThePathShownAsText) {
+    MemWorld world;
+    int released = 0;
+    world.spawner = [&](const Path&) {
+        return SpawnResult(std::make_unique<FakeChild>(&released));
+    };
+    PlayerChild child = spawn_player(world, u"C:\\p\\player.exe");
+    ASSERT_TRUE(child);
+    EXPECT_EQ(world.stderr_text, "[1765000000000] spawned player pid=4120 (C:\\p\\player.exe)\n");
+
+    world.stderr_text.clear();
+    world.spawner = [](const Path&) {
+        return SpawnResult(std::string("The system cannot find the file specified. (os error 2)"));
+    };
+    Path odd = u"C:\\p\\pl";
+    odd.push_back(char16_t(0xD800));
+    EXPECT_FALSE(spawn_player(world, odd));
+    EXPECT_EQ(world.stderr_text,
+              "[1765000000000] spawn failed (C:\\p\\pl\xEF\xBF\xBD): The system cannot find the "
+              "file specified. (os error 2)\n");
+
+    release_child(std::move(child));
+    EXPECT_EQ(released, 1);
+}
+
+TEST(EndChild, TerminatesBeforeItReleasesAndReleaseAloneNeverTerminates) {
+    struct Recording : ChildProcess {
+        std::vector<std::string>* events = nullptr;
+        ~Recording() override { events->push_back("release"); }
+        std::uint32_t pid() const override { return 1; }
+        ChildPoll poll() override { return ChildRunning{}; }
+        void terminate_and_wait() override { events->push_back("terminate"); }
+    };
+    std::vector<std::string> events;
+    auto child = std::make_unique<Recording>();
+    child->events = &events;
+    end_child(std::move(child));
+    EXPECT_EQ(events, (std::vector<std::string>{"terminate", "release"}));
+
+    events.clear();
+    child = std::make_unique<Recording>();
+    child->events = &events;
+    release_child(std::move(child));
+    EXPECT_EQ(events, std::vector<std::string>{"release"});
+}
+
+}  // namespace
+}  // namespace wd

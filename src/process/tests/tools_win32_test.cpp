@@ -1,0 +1,160 @@
+// Tools, probes and the player child against real processes under Wine. The tasklist
+// stand-in built beside this test is the one the tool search finds first.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "process/child.h"
+#include "process/probes.h"
+#include "process/taskbar_win32.h"
+#include "process/tools_win32.h"
+#include "scratch_world.h"
+#include "win32_launch.h"
+#include "win32_test_dir.h"
+
+namespace wd {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Launched;
+using testing::own_folder;
+using testing::ScratchDir;
+using testing::ScratchWorld;
+
+// Sets an environment variable for the test process (and what it starts) until the end of
+// the scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const wchar_t* name, const wchar_t* value) : name_(name) {
+        ::SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedEnv() { ::SetEnvironmentVariableW(name_, nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const wchar_t* name_;
+};
+
+class ProcessControl : public ::testing::Test {
+  protected:
+    ProcessControl() : roaming_(L"process"), world_(roaming_.path()) {}
+
+    Launched start_player() { return Launched(player_exe(), L"\"" + player_exe() + L"\""); }
+    static std::wstring player_exe() { return own_folder() + L"\\test-player.exe"; }
+    std::string log() {
+        return testing::get_file(roaming_.wide(L"com.vellumbeacon.player\\watchdog\\watchdog.log"))
+            .value_or("");
+    }
+
+    ScopedEnv no_records_{L"TEST_PLAYER_NO_RECORDS", L"1"};
+    ScratchDir roaming_;
+    ScratchWorld world_;
+};
+
+TEST_F(ProcessControl, ProbesFindALiveProcessByPidAndByImageName) {
+    Launched player = start_player();
+    ASSERT_TRUE(player.started());
+    const std::uint32_t pid = player.pid();
+    EXPECT_TRUE(pid_running(world_, pid));
+    EXPECT_TRUE(pid_running_as(world_, "test-player.exe", pid));
+    EXPECT_TRUE(pid_running_as(world_, "", pid));
+    EXPECT_FALSE(pid_running_as(world_, "other player.exe", pid));
+    player.end();
+    EXPECT_FALSE(pid_running(world_, pid));
+    EXPECT_FALSE(pid_running_as(world_, "test-player.exe", pid));
+}
+
+TEST_F(ProcessControl, AMissingToolIsNotRunAndTextOnStandardErrorDoesNotCount) {
+    EXPECT_EQ(win32::run_tool_output(u"no-such-tool", {}), std::nullopt);
+    EXPECT_EQ(win32::run_tool_status(u"no-such-tool", {}), std::nullopt);
+    EXPECT_EQ(win32::find_program(u"tasklist", {}), std::nullopt);
+    EXPECT_EQ(win32::find_program(u"tasklist", {Path(u"C:\\nowhere")}), std::nullopt);
+
+    const std::uint32_t own = ::GetCurrentProcessId();
+    ASSERT_TRUE(pid_running(world_, own));
+    ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"stderr");
+    EXPECT_FALSE(pid_running(world_, own));
+}
+
+TEST_F(ProcessControl, UndecodableOutputIsStillSearchedForDigitsAndQuotes) {
+    ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"garbage");  // prints: FF FE garbage "x",12 80
+    EXPECT_TRUE(pid_running(world_, 12));
+    EXPECT_FALSE(pid_running_as(world_, "x.exe", 12));  // 12 is not quoted there
+}
+
+TEST_F(ProcessControl, AToolThatHangsIsEndedWithinTheBound) {
+    ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"hang");
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(win32::run_tool_output(u"tasklist", {u"/NH"}, 1'000), std::nullopt);
+    EXPECT_EQ(win32::run_tool_status(u"tasklist", {u"/NH"}, 1'000), std::nullopt);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 8s);
+}
+
+TEST_F(ProcessControl, ForceEndByPidAndByImageNameAfterAFailedPidRun) {
+    Launched by_pid = start_player();
+    force_end_process(world_, by_pid.pid(), "");
+    EXPECT_TRUE(by_pid.wait(10s).has_value());
+
+    Launched by_name = start_player();
+    // A pid that does not exist: taskkill fails, so the image name is tried.
+    force_end_process(world_, 4'000'000'000u, "test-player.exe");
+    EXPECT_TRUE(by_name.wait(10s).has_value());
+}
+
+TEST_F(ProcessControl, SpawnedPlayerIsLoggedWithItsRealPidAndPolledWithoutWaiting) {
+    ScopedEnv exit_after(L"TEST_PLAYER_EXIT_AFTER_MS", L"1500");
+    ScopedEnv code(L"TEST_PLAYER_EXIT_CODE", L"3");
+    const std::wstring exe = player_exe();
+    const Path path(exe.begin(), exe.end());
+    PlayerChild child = spawn_player(world_, path);
+    ASSERT_TRUE(child);
+    EXPECT_NE(log().find("] spawned player pid=" + std::to_string(child->pid()) + " (" +
+                         path_display(path) + ")\n"),
+              std::string::npos)
+        << log();
+
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(std::holds_alternative<ChildRunning>(poll_exit(*child)));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 200ms);
+
+    ASSERT_TRUE(testing::eventually(
+        [&] { return !std::holds_alternative<ChildRunning>(poll_exit(*child)); }, 10s));
+    const ChildPoll ended = poll_exit(*child);
+    ASSERT_TRUE(std::holds_alternative<ChildEnded>(ended));
+    EXPECT_EQ(std::get<ChildEnded>(ended).exit_code, 3u);
+    end_child(std::move(child));  // already ended: completes and releases
+}
+
+TEST_F(ProcessControl, EndChildEndsARunningPlayerWithExitCodeOne) {
+    const std::wstring exe = player_exe();
+    // Without ".exe": the path is tried with it appended first.
+    PlayerChild child = spawn_player(world_, Path(exe.begin(), exe.end() - 4));
+    ASSERT_TRUE(child);
+    const std::uint32_t pid = child->pid();
+    win32::UniqueHandle watch(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    ASSERT_TRUE(watch);
+    end_child(std::move(child));
+    EXPECT_EQ(::WaitForSingleObject(watch.get(), 0), WAIT_OBJECT_0);
+    DWORD code = 0;
+    ::GetExitCodeProcess(watch.get(), &code);
+    EXPECT_EQ(code, 1u);
+}
+
+TEST_F(ProcessControl, AMissingExecutableGivesTheSystemErrorText) {
+    const std::wstring missing = roaming_.wide(L"no-player.exe");
+    const Path path(missing.begin(), missing.end());
+    EXPECT_FALSE(spawn_player(world_, path));
+    const std::string prefix = "] spawn failed (" + path_display(path) + "): ";
+    const std::string text = log();
+    ASSERT_NE(text.find(prefix), std::string::npos) << text;
+    const std::string tail = " (os error 2)\n";
+    EXPECT_TRUE(text.size() > tail.size() && text.substr(text.size() - tail.size()) == tail)
+        << text;
+
+    EXPECT_EQ(std::get<std::string>(win32::spawn_process(u"no-such-program")), "program not found");
+}
+
+}  // namespace
+}  // namespace wd

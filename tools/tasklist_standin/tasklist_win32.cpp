@@ -1,0 +1,87 @@
+// tasklist.exe stand-in for tests under Wine, whose own tasklist prints nothing. Answers
+// /FI "PID eq <n>", /FI "IMAGENAME eq <name>", /NH and /FO CSV as Windows does, from a real
+// process snapshot. Lives only in the build tree, beside the programs under test; never
+// installed. TASKLIST_STANDIN_MODE=hang|garbage|stderr makes it misbehave for tests.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "base/win32.h"
+
+#include <tlhelp32.h>
+
+namespace {
+
+std::string narrow(const std::wstring& w) {
+    return wd::utf16_to_utf8_lossy(std::u16string(w.begin(), w.end()));
+}
+
+bool starts_with_nocase(const std::string& s, const std::string& prefix) {
+    return s.size() >= prefix.size() && wd::equals_ascii_nocase(s.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    wchar_t mode[32] = L"";
+    ::GetEnvironmentVariableW(L"TASKLIST_STANDIN_MODE", mode, 32);
+    const std::wstring misbehave = mode;
+    if (misbehave == L"hang") ::Sleep(INFINITE);
+    if (misbehave == L"garbage") {
+        std::fputs("\xFF\xFE garbage \"x\",12 \x80\n", stdout);
+        return 0;
+    }
+
+    std::optional<unsigned long> pid_filter;
+    std::optional<std::string> image_filter;
+    bool header = true;
+    bool csv = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = narrow(argv[i]);
+        if (wd::equals_ascii_nocase(arg, "/NH")) {
+            header = false;
+        } else if (wd::equals_ascii_nocase(arg, "/FO") && i + 1 < argc) {
+            csv = wd::equals_ascii_nocase(narrow(argv[++i]), "CSV");
+        } else if (wd::equals_ascii_nocase(arg, "/FI") && i + 1 < argc) {
+            const std::string filter = narrow(argv[++i]);
+            if (starts_with_nocase(filter, "PID eq ")) {
+                pid_filter = std::stoul(filter.substr(7));
+            } else if (starts_with_nocase(filter, "IMAGENAME eq ")) {
+                image_filter = filter.substr(13);
+            }
+        }
+    }
+
+    std::vector<std::string> rows;
+    wd::win32::UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    if (snapshot && ::Process32FirstW(snapshot.get(), &entry)) {
+        do {
+            const std::string name = narrow(entry.szExeFile);
+            if (pid_filter && entry.th32ProcessID != *pid_filter) continue;
+            if (image_filter && !wd::equals_ascii_nocase(name, *image_filter)) continue;
+            const std::string pid = std::to_string(entry.th32ProcessID);
+            rows.push_back(csv ? "\"" + name + "\",\"" + pid + "\",\"Console\",\"1\",\"12,345 K\""
+                               : name + " " + pid + " Console 1 12,345 K");
+        } while (::Process32NextW(snapshot.get(), &entry));
+    }
+
+    if (rows.empty()) {
+        std::fputs("INFO: No tasks are running which match the specified criteria.\n", stdout);
+        return 0;
+    }
+    if (misbehave == L"stderr") {
+        for (const auto& row : rows) std::fprintf(stderr, "%s\n", row.c_str());
+        return 0;
+    }
+    if (header) {
+        std::fputs(csv ? "\"Image Name\",\"PID\",\"Session Name\",\"Session#\",\"Mem Usage\"\n"
+                       : "Image Name PID Session Name Session# Mem Usage\n",
+                   stdout);
+    }
+    for (const auto& row : rows) std::printf("%s\n", row.c_str());
+    return 0;
+}
