@@ -38,6 +38,9 @@ class ChildProcess {
     virtual void terminate_and_wait() = 0;
 };
 
+// What a path names, links followed.
+enum class PathKind { Missing, File, Folder, Other };
+
 // A started child, or the text that explains why it could not be started.
 using SpawnResult = std::variant<std::unique_ptr<ChildProcess>, std::string>;
 
@@ -96,6 +99,16 @@ class World {
     // could not be run or had to be ended for running too long.
     virtual std::optional<std::uint32_t> run_tool_status(
         std::u16string_view name, const std::vector<std::u16string>& args) = 0;
+
+    // The full path of this program's executable, none when it cannot be had.
+    virtual std::optional<Path> own_exe_path() = 0;
+
+    // What the path names, following links; Missing when its metadata cannot be had.
+    virtual PathKind path_kind(const Path& path) = 0;
+
+    // The entry names of a folder in the order the system lists them, without "." and "..";
+    // none when the folder cannot be listed. A failure part way ends the list there.
+    virtual std::optional<std::vector<std::u16string>> list_folder(const Path& folder) = 0;
 
     // Starts the program with no arguments and the inherited environment, folder and standard
     // handles.

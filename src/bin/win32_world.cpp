@@ -79,10 +79,6 @@ void Win32World::echo_stderr(std::string_view bytes) {
     }
 }
 
-}  // namespace wd
-
-namespace wd {
-
 std::uint32_t Win32World::current_pid() {
     return ::GetCurrentProcessId();
 }
@@ -103,6 +99,21 @@ std::optional<std::uint32_t> Win32World::run_tool_status(std::u16string_view nam
 
 SpawnResult Win32World::spawn_process(const Path& program) {
     return win32::spawn_process(program);
+}
+
+std::optional<Path> Win32World::own_exe_path() {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) return std::nullopt;
+    return win32::from_wide(buffer.data(), n);
+}
+
+PathKind Win32World::path_kind(const Path& path) {
+    return win32::path_kind(path);
+}
+
+std::optional<std::vector<std::u16string>> Win32World::list_folder(const Path& folder) {
+    return win32::list_folder(folder);
 }
 
 }  // namespace wd

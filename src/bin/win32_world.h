@@ -26,6 +26,9 @@ class Win32World : public World {
     std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
                                                  const std::vector<std::u16string>& args) override;
     SpawnResult spawn_process(const Path& program) override;
+    std::optional<Path> own_exe_path() override;
+    PathKind path_kind(const Path& path) override;
+    std::optional<std::vector<std::u16string>> list_folder(const Path& folder) override;
 };
 
 }  // namespace wd

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "base/win32.h"
@@ -202,6 +203,38 @@ bool create_dirs(const Path& folder) {
     if (!parent || *parent == folder || !create_dirs(*parent)) return false;
     return ::CreateDirectoryW(wide->c_str(), nullptr) ||
            (::GetLastError() == ERROR_ALREADY_EXISTS && is_folder());
+}
+
+PathKind path_kind(const Path& path) {
+    const auto wide = win_path(path);
+    if (!wide) return PathKind::Missing;
+    // No access, backup semantics: opens folders too, and follows links to their targets.
+    UniqueFile file(::CreateFileW(wide->c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) return PathKind::Missing;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file.get(), &info)) return PathKind::Missing;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return PathKind::Other;
+    }
+    return PathKind::File;
+}
+
+std::optional<std::vector<std::u16string>> list_folder(const Path& folder) {
+    const auto pattern = win_path(join(folder, u"*"));
+    if (!pattern) return std::nullopt;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE raw = ::FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &entry,
+                                          FindExSearchNameMatch, nullptr, 0);
+    if (raw == INVALID_HANDLE_VALUE) return std::nullopt;
+    const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> listing(raw, ::FindClose);
+    std::vector<std::u16string> names;
+    do {
+        const std::u16string name = from_wide(entry.cFileName, ::lstrlenW(entry.cFileName));
+        if (name != u"." && name != u"..") names.push_back(name);
+    } while (::FindNextFileW(raw, &entry));  // an error part way ends the list
+    return names;
 }
 
 bool delete_file(const Path& path) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/path.h"
 #include "base/world.h"
@@ -28,6 +29,8 @@ std::uint64_t peek_replacement_sequence();
 
 bool append(const Path& path, std::string_view bytes);
 bool create_dirs(const Path& folder);
+PathKind path_kind(const Path& path);
+std::optional<std::vector<std::u16string>> list_folder(const Path& folder);
 bool delete_file(const Path& path);
 
 }  // namespace wd::win32

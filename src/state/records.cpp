@@ -28,23 +28,30 @@ using FieldValue = std::variant<std::monostate, Null, std::uint64_t, std::int64_
 // is skipped, and a wrong kind anywhere ends the parse.
 template <std::size_t N>
 class RecordReader : public nlohmann::json_sax<nlohmann::json> {
-public:
+  public:
     explicit RecordReader(const std::array<FieldSpec, N>& specs) : specs_(specs) {}
 
     std::array<FieldValue, N> values;
 
-    bool null() override { return scalar([](const FieldSpec& s) -> FieldValue {
-        return s.required ? FieldValue{} : FieldValue{Null{}};
-    }); }
-    bool boolean(bool) override { return scalar([](const FieldSpec&) { return FieldValue{}; }); }
+    bool null() override {
+        return scalar([](const FieldSpec& s) -> FieldValue {
+            return s.required ? FieldValue{} : FieldValue{Null{}};
+        });
+    }
+    bool boolean(bool) override {
+        return scalar([](const FieldSpec&) { return FieldValue{}; });
+    }
     bool number_integer(number_integer_t v) override {
         return scalar([v](const FieldSpec& s) -> FieldValue {
             switch (s.kind) {
-                case Kind::I64: return std::int64_t{v};
+                case Kind::I64:
+                    return std::int64_t{v};
                 // "-0" arrives here as 0: zero, not a negative value.
                 case Kind::U32:
-                case Kind::U64: return v == 0 ? FieldValue{std::uint64_t{0}} : FieldValue{};
-                case Kind::Text: return FieldValue{};
+                case Kind::U64:
+                    return v == 0 ? FieldValue{std::uint64_t{0}} : FieldValue{};
+                case Kind::Text:
+                    return FieldValue{};
             }
             return FieldValue{};
         });
@@ -53,14 +60,17 @@ public:
         return scalar([v](const FieldSpec& s) -> FieldValue {
             switch (s.kind) {
                 case Kind::U32:
-                    return v <= std::numeric_limits<std::uint32_t>::max() ? FieldValue{std::uint64_t{v}}
-                                                                           : FieldValue{};
-                case Kind::U64: return std::uint64_t{v};
+                    return v <= std::numeric_limits<std::uint32_t>::max()
+                               ? FieldValue{std::uint64_t{v}}
+                               : FieldValue{};
+                case Kind::U64:
+                    return std::uint64_t{v};
                 case Kind::I64:
                     return v <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
                                ? FieldValue{static_cast<std::int64_t>(v)}
                                : FieldValue{};
-                case Kind::Text: return FieldValue{};
+                case Kind::Text:
+                    return FieldValue{};
             }
             return FieldValue{};
         });
@@ -100,12 +110,13 @@ public:
     // After a successful parse: every required field is there.
     bool complete() const {
         for (std::size_t i = 0; i < N; ++i) {
-            if (specs_[i].required && std::holds_alternative<std::monostate>(values[i])) return false;
+            if (specs_[i].required && std::holds_alternative<std::monostate>(values[i]))
+                return false;
         }
         return true;
     }
 
-private:
+  private:
     static constexpr std::size_t SKIP = static_cast<std::size_t>(-1);
     static constexpr std::size_t NONE = static_cast<std::size_t>(-2);
 
@@ -237,7 +248,8 @@ std::optional<PlayerInfo> parse_player_info(std::string_view text) {
 std::optional<LivenessRecord> parse_liveness_record(std::string_view text) {
     auto f = read_fields(text, LIVENESS_FIELDS);
     if (!f) return std::nullopt;
-    return LivenessRecord{*optional_of<std::uint32_t>((*f)[0]), *optional_of<std::uint64_t>((*f)[1])};
+    return LivenessRecord{*optional_of<std::uint32_t>((*f)[0]),
+                          *optional_of<std::uint64_t>((*f)[1])};
 }
 
 std::optional<UpdatingSentinel> parse_updating_sentinel(std::string_view text) {
@@ -268,13 +280,27 @@ std::string format_last_crash_record(std::string_view what, std::uint64_t at) {
     for (const char ch : what) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case 0x08: out += "\\b"; break;
-            case 0x09: out += "\\t"; break;
-            case 0x0A: out += "\\n"; break;
-            case 0x0C: out += "\\f"; break;
-            case 0x0D: out += "\\r"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case 0x08:
+                out += "\\b";
+                break;
+            case 0x09:
+                out += "\\t";
+                break;
+            case 0x0A:
+                out += "\\n";
+                break;
+            case 0x0C:
+                out += "\\f";
+                break;
+            case 0x0D:
+                out += "\\r";
+                break;
             default:
                 if (c < 0x20) {
                     out += "\\u00";

@@ -14,28 +14,28 @@ namespace wd {
 
 // closed.json: the operator closed the player.
 struct ClosedFlag {
-    std::uint64_t closed_at = 0;               // "closedAt", ms since 1970
-    std::optional<std::int64_t> logon_time;    // "logonTime", the raw session logon time
+    std::uint64_t closed_at = 0;             // "closedAt", ms since 1970
+    std::optional<std::int64_t> logon_time;  // "logonTime", the raw session logon time
 };
 
 // player.json: the player about itself.
 struct PlayerInfo {
-    std::string exe_path;                      // "exePath"
-    std::string image_name;                    // "imageName", may be empty
-    std::optional<std::uint32_t> pid;          // "pid"
-    std::optional<std::uint64_t> started_at;   // "startedAt", ms since 1970
+    std::string exe_path;                     // "exePath"
+    std::string image_name;                   // "imageName", may be empty
+    std::optional<std::uint32_t> pid;         // "pid"
+    std::optional<std::uint64_t> started_at;  // "startedAt", ms since 1970
 };
 
 // liveness.json: the player's heartbeat.
 struct LivenessRecord {
-    std::uint32_t pid = 0;                     // "pid"
-    std::uint64_t ts = 0;                      // "ts", ms since 1970
+    std::uint32_t pid = 0;  // "pid"
+    std::uint64_t ts = 0;   // "ts", ms since 1970
 };
 
 // updating.json: an update is being installed.
 struct UpdatingSentinel {
-    std::uint64_t started_at_ms = 0;           // "startedAtMs", ms since 1970
-    std::string version;                       // "version", required but otherwise unused
+    std::uint64_t started_at_ms = 0;  // "startedAtMs", ms since 1970
+    std::string version;              // "version", required but otherwise unused
 };
 
 // Parsers: one strict JSON document, an object (unknown keys skipped, a known key twice is

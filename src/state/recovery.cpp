@@ -12,7 +12,8 @@ namespace wd {
 std::uint64_t next_recovery_count(const std::optional<std::string>& counter_text) {
     constexpr auto MAX = std::numeric_limits<std::uint64_t>::max();
     if (!counter_text) return 1;
-    const auto old = parse_unsigned_decimal(trim_unicode_whitespace(*counter_text), MAX).value_or(0);
+    const auto old =
+        parse_unsigned_decimal(trim_unicode_whitespace(*counter_text), MAX).value_or(0);
     return old == MAX ? MAX : old + 1;
 }
 

@@ -42,6 +42,8 @@ class MemWorld : public World {
     std::uint64_t bytes_read = 0;    // everything handed out by the read operations
     std::uint64_t whole_reads = 0;   // calls of read_bytes
     std::uint64_t replacements = 0;  // successful write_atomic and replace_with_tail calls
+    std::optional<Path> own_exe = Path(u"C:\\Program Files\\Vellum\\watchdog.exe");
+    std::set<Path> other_paths;  // exist, but are neither files nor folders
     std::uint32_t own_pid = 4242;
     std::vector<ToolCall> tool_calls;
     std::function<std::optional<std::string>(const ToolCall&)> tool_output = [](const ToolCall&) {
@@ -140,6 +142,29 @@ class MemWorld : public World {
     }
 
     SpawnResult spawn_process(const Path& program) override { return spawner(program); }
+
+    std::optional<Path> own_exe_path() override { return own_exe; }
+
+    PathKind path_kind(const Path& path) override {
+        if (files.count(path)) return PathKind::File;
+        if (folders.count(path)) return PathKind::Folder;
+        if (other_paths.count(path)) return PathKind::Other;
+        return PathKind::Missing;
+    }
+
+    // Sorted by name, as the map keeps them.
+    std::optional<std::vector<std::u16string>> list_folder(const Path& folder) override {
+        if (!folders.count(folder)) return std::nullopt;
+        std::vector<std::u16string> names;
+        const auto add = [&](const Path& p) {
+            if (parent_folder(p) == folder) names.push_back(Path(*final_component(p)));
+        };
+        std::set<Path> all(other_paths);
+        for (const auto& [p, bytes] : files) all.insert(p);
+        all.insert(folders.begin(), folders.end());
+        for (const auto& p : all) add(p);
+        return names;
+    }
 
   private:
     OsError writable(const Path& path) const {

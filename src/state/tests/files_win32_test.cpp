@@ -150,6 +150,25 @@ TEST(FileSizeAndRange, ReportTheRealFile) {
     EXPECT_EQ(win32::read_range(dir.path(L"f"), 20, 100), "");
 }
 
+TEST(PathKindAndListing, SeeFilesFoldersAndNothingElse) {
+    ScratchDir dir(L"kinds");
+    ASSERT_TRUE(put_file(dir.wide(L"b.exe"), "MZ"));
+    ASSERT_TRUE(put_file(dir.wide(L"A.exe"), "MZ"));
+    ASSERT_TRUE(::CreateDirectoryW(dir.wide(L"tools.exe").c_str(), nullptr));
+    EXPECT_EQ(win32::path_kind(dir.path(L"b.exe")), PathKind::File);
+    EXPECT_EQ(win32::path_kind(dir.path(L"tools.exe")), PathKind::Folder);
+    EXPECT_EQ(win32::path_kind(dir.path(L"none.exe")), PathKind::Missing);
+    Path with_nul = dir.path(L"b.exe");
+    with_nul += std::u16string(1, u'\0') + u"x";
+    EXPECT_EQ(win32::path_kind(with_nul), PathKind::Missing);
+
+    const auto names = win32::list_folder(dir.path());
+    ASSERT_TRUE(names);
+    EXPECT_EQ(std::set<std::u16string>(names->begin(), names->end()),
+              (std::set<std::u16string>{u"A.exe", u"b.exe", u"tools.exe"}));
+    EXPECT_EQ(win32::list_folder(dir.path(L"none")), std::nullopt);
+}
+
 TEST(LogTrimOnDisk, ThresholdAndCutOnARealFile) {
     ScratchDir dir(L"trim");
     Win32World world;

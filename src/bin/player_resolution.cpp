@@ -1,0 +1,79 @@
+#include "bin/player_resolution.h"
+
+#include "base/text.h"
+#include "process/probes.h"
+#include "state/paths.h"
+
+namespace wd {
+namespace {
+
+// Exists for the launch: metadata can be had, links followed; a folder counts too.
+bool qualifies(World& world, const Path& path) {
+    if (path.empty() || path.find(u'\0') != Path::npos) return false;
+    return world.path_kind(path) != PathKind::Missing;
+}
+
+struct NameParts {
+    std::u16string_view stem;
+    std::optional<std::u16string_view> extension;
+};
+
+// The stem is the name without its last extension; a name whose only dot is its first
+// character has no extension.
+NameParts split_name(std::u16string_view name) {
+    const auto dot = name.rfind(u'.');
+    if (dot == std::u16string_view::npos || dot == 0) return {name, std::nullopt};
+    return {name.substr(0, dot), name.substr(dot + 1)};
+}
+
+}  // namespace
+
+Identification identify_player(World& world, bool child_running,
+                               const std::optional<PlayerInfo>& player,
+                               const std::optional<LivenessRecord>& liveness) {
+    if (child_running) return {true, std::nullopt, std::nullopt};
+    const std::string image = player ? player->image_name : std::string();
+    std::optional<std::uint32_t> probed;
+    if (player && player->pid) {
+        probed = player->pid;
+        if (pid_running_as(world, image, *player->pid)) {
+            return {true, player->pid, player->started_at};
+        }
+    }
+    if (liveness && liveness->pid != probed) {
+        if (pid_running_as(world, image, liveness->pid)) return {true, liveness->pid, std::nullopt};
+    }
+    return {};
+}
+
+std::optional<Path> resolve_player_exe(World& world) {
+    if (auto override_path = world.env(PLAYER_EXE_VAR)) {
+        if (is_valid_utf16(*override_path) && qualifies(world, *override_path))
+            return override_path;
+    }
+    if (const auto info = read_player_info(world, player_info_path(world))) {
+        Path exe = utf8_to_utf16_lossy(info->exe_path);
+        if (qualifies(world, exe)) return exe;
+    }
+    return find_sibling_exe(world);
+}
+
+std::optional<Path> find_sibling_exe(World& world) {
+    const auto own = world.own_exe_path();
+    if (!own) return std::nullopt;
+    const auto folder = parent_folder(*own);
+    if (!folder || folder->empty()) return std::nullopt;
+    const auto names = world.list_folder(*folder);
+    if (!names) return std::nullopt;
+    for (const auto& name : *names) {
+        Path candidate = join(*folder, name);
+        if (candidate == *own) continue;
+        if (world.path_kind(candidate) != PathKind::File) continue;
+        const NameParts parts = split_name(name);
+        if (equals_ascii_nocase(utf16_to_utf8_lossy(parts.stem), "uninstall")) continue;
+        if (parts.extension == u"exe") return candidate;
+    }
+    return std::nullopt;
+}
+
+}  // namespace wd

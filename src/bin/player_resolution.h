@@ -1,0 +1,38 @@
+// Which player is running, and which executable to start when none is.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "base/path.h"
+#include "base/world.h"
+#include "state/records.h"
+
+namespace wd {
+
+inline constexpr std::u16string_view PLAYER_EXE_VAR = u"VELLUMBEACON_WATCHDOG_PLAYER_EXE";
+
+struct Identification {
+    bool player_alive = false;
+    std::optional<std::uint32_t> adopted_pid;  // found, and not the own child
+    std::optional<std::uint64_t>
+        adopted_started_at_ms;  // startedAt, when found through player.json
+};
+
+// The own child when it runs (no probe); else player.json's pid with its image name; else the
+// liveness pid (with the image name, by pid alone without player.json), unless that is the pid
+// just probed.
+Identification identify_player(World& world, bool child_running,
+                               const std::optional<PlayerInfo>& player,
+                               const std::optional<LivenessRecord>& liveness);
+
+// The override variable, then a fresh read of player.json's exePath, then find_sibling_exe:
+// the first that names something existing (a folder counts). Logs nothing.
+std::optional<Path> resolve_player_exe(World& world);
+
+// The first regular file beside the watchdog's own executable, in listing order, whose
+// extension is exactly "exe" and whose stem is not "uninstall" in any ASCII case; the
+// watchdog itself is skipped.
+std::optional<Path> find_sibling_exe(World& world);
+
+}  // namespace wd
