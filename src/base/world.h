@@ -54,6 +54,12 @@ class World {
     // Milliseconds since 1970-01-01 UTC; 0 when the system clock is set before 1970.
     virtual std::uint64_t wall_clock_ms() = 0;
 
+    // Nanoseconds on a clock that only moves forward and ignores changes of the wall clock.
+    virtual std::uint64_t monotonic_ns() = 0;
+
+    // Blocks for whole seconds; 0 yields. Never shortened by overflow.
+    virtual void sleep_secs(std::uint64_t secs) = 0;
+
     // The current user's roaming application-data folder, none when it cannot be had.
     virtual std::optional<Path> roaming_app_data() = 0;
 

@@ -1,6 +1,7 @@
 // watchdog.exe: a windowless program. Command-line arguments are ignored.
 #include "base/win32.h"
 #include "bin/config.h"
+#include "bin/supervisor.h"
 #include "bin/win32_world.h"
 #include "process/lock.h"
 #include "state/log.h"
@@ -10,7 +11,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const wd::WatchdogConfig config = wd::read_config(world);
     wd::claim_instance_lock(world);  // ends this process when another watchdog is live
     wd::log_line(world, "vellumbeacon-watchdog started");
-    (void)config;
-    // Nothing supervises yet; the process stays alive as the running watchdog.
-    for (;;) ::Sleep(INFINITE);
+    wd::supervise(world, config);
 }

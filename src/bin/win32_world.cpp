@@ -35,6 +35,31 @@ std::uint64_t Win32World::wall_clock_ms() {
     return wall_clock_ms_from_filetime(ticks);
 }
 
+std::uint64_t Win32World::monotonic_ns() {
+    LARGE_INTEGER counter{};
+    LARGE_INTEGER frequency{};
+    ::QueryPerformanceCounter(&counter);
+    ::QueryPerformanceFrequency(&frequency);
+    const auto ticks = static_cast<std::uint64_t>(counter.QuadPart);
+    const auto per_sec = static_cast<std::uint64_t>(frequency.QuadPart);
+    // Split so that ticks * 1e9 cannot overflow.
+    return ticks / per_sec * 1'000'000'000 + ticks % per_sec * 1'000'000'000 / per_sec;
+}
+
+void Win32World::sleep_secs(std::uint64_t secs) {
+    if (secs == 0) {
+        ::Sleep(0);
+        return;
+    }
+    // In slices of a day: a huge interval must stay huge, never wrap into a short sleep.
+    constexpr std::uint64_t SLICE_SECS = 86'400;
+    while (secs > 0) {
+        const std::uint64_t slice = secs < SLICE_SECS ? secs : SLICE_SECS;
+        ::Sleep(static_cast<DWORD>(slice * 1000));
+        secs -= slice;
+    }
+}
+
 std::optional<Path> Win32World::roaming_app_data() {
     return win32::roaming_app_data();
 }

@@ -9,6 +9,8 @@ class Win32World : public World {
   public:
     std::optional<std::u16string> env(std::u16string_view name) override;
     std::uint64_t wall_clock_ms() override;
+    std::uint64_t monotonic_ns() override;
+    void sleep_secs(std::uint64_t secs) override;
     std::optional<Path> roaming_app_data() override;
     bool create_dirs(const Path& folder) override;
     std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) override;

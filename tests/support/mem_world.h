@@ -44,6 +44,8 @@ class MemWorld : public World {
     std::uint64_t replacements = 0;  // successful write_atomic and replace_with_tail calls
     std::optional<Path> own_exe = Path(u"C:\\Program Files\\Vellum\\watchdog.exe");
     std::set<Path> other_paths;  // exist, but are neither files nor folders
+    std::uint64_t mono_ns = 5'000'000'000;
+    std::vector<std::uint64_t> sleeps;
     std::uint32_t own_pid = 4242;
     std::vector<ToolCall> tool_calls;
     std::function<std::optional<std::string>(const ToolCall&)> tool_output = [](const ToolCall&) {
@@ -63,6 +65,17 @@ class MemWorld : public World {
     }
 
     std::uint64_t wall_clock_ms() override { return wall_ms; }
+
+    // Time moves only when something sleeps; both clocks move together.
+    std::uint64_t monotonic_ns() override { return mono_ns; }
+    void sleep_secs(std::uint64_t secs) override {
+        sleeps.push_back(secs);
+        advance_ms(secs > UINT64_MAX / 1000 ? UINT64_MAX / 1000 : secs * 1000);
+    }
+    virtual void advance_ms(std::uint64_t ms) {
+        mono_ns += ms * 1'000'000;
+        wall_ms += ms;
+    }
 
     std::optional<Path> roaming_app_data() override { return roaming; }
 

@@ -1,0 +1,75 @@
+// The supervision loop: ticks that look at the player's situation and do at most one thing
+// (nothing, launch it, or end a hung player and launch it again), then pause.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "base/world.h"
+#include "bin/config.h"
+#include "process/child.h"
+#include "state/records.h"
+
+namespace wd {
+
+inline constexpr std::uint64_t CLOCK_JUMP_SLACK_MS = 10'000;
+inline constexpr std::uint64_t MAX_BACKOFF_SECS = 60;
+inline constexpr std::uint32_t MAX_BACKOFF_DOUBLINGS = 6;
+
+enum class CloseDecision { NotClosed, StandDown, Cleared };
+
+enum class UpdateKind { NoUpdate, WithinGrace, PastGrace };
+struct UpdateState {
+    UpdateKind kind = UpdateKind::NoUpdate;
+    std::uint64_t started_at_ms = 0;  // the sentinel's startedAtMs, for PastGrace
+};
+
+// Lives from tick to tick.
+struct SupervisorState {
+    PlayerChild child;
+    std::uint64_t started_at_ns = 0;
+    std::optional<std::uint64_t> launched_at_ns;
+    std::uint32_t rapid_restarts = 0;
+    bool standing_down = false;
+    std::uint32_t adopted_pid = 0;
+    std::uint64_t prev_wall_ms = 0;
+    std::uint64_t prev_instant_ns = 0;
+    bool verify_pending = false;
+    std::uint64_t verify_started_at_ms = 0;
+};
+
+// One tick's observations.
+struct TickView {
+    std::uint64_t now_ms = 0;
+    std::uint64_t now_instant_ns = 0;
+    bool clock_jumped = false;
+    bool child_running = false;
+    std::optional<LivenessRecord> liveness;
+    bool liveness_fresh = false;
+    bool player_alive = false;
+    std::optional<std::uint64_t> adopted_started_at_ms;
+    std::string image_name;
+    UpdateState update;
+};
+
+// Whole milliseconds from `from` to `to` on the monotonic clock; 0 when it went backwards.
+std::uint64_t elapsed_ms(std::uint64_t from_ns, std::uint64_t to_ns);
+
+// max(interval, min(60, interval * 2^min(k, 6))), saturating.
+std::uint64_t backoff_secs(std::uint64_t interval_secs, std::uint32_t rapid_restarts);
+
+SupervisorState initial_state(World& world);
+
+// The close check that opens every tick; it performs a stand-down's own work.
+CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint64_t now_ms);
+
+// The update sentinel's class at `now_ms`.
+UpdateState read_update_state(World& world, const WatchdogConfig& config, std::uint64_t now_ms);
+
+// Runs one tick and returns the pause in seconds that must follow it.
+std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorState& state);
+
+// Ticks and pauses for ever.
+[[noreturn]] void supervise(World& world, const WatchdogConfig& config);
+
+}  // namespace wd

@@ -1,0 +1,294 @@
+#include "bin/supervisor.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "sim_world.h"
+
+namespace wd {
+namespace {
+
+using testing::SimProcess;
+using testing::SimWorld;
+
+const std::string PLAYER = "C:\\Program Files\\Vellum\\player.exe";
+const Path DIR = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog";
+
+std::string spawned(std::uint32_t pid) {
+    return "spawned player pid=" + std::to_string(pid) + " (" + PLAYER + ")";
+}
+
+// Runs ticks with their pauses, as supervise does, and hands out the log messages.
+class Loop {
+  public:
+    explicit Loop(SimWorld& world, WatchdogConfig config = {})
+        : world_(world), config_(config), state_(initial_state(world)) {}
+
+    std::uint64_t tick() {
+        const std::uint64_t pause = run_tick(world_, config_, state_);
+        world_.sleep_secs(pause);
+        return pause;
+    }
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) tick();
+    }
+
+    // Messages logged since the last call, timestamps removed.
+    std::vector<std::string> messages() {
+        std::vector<std::string> out;
+        const std::string& text = world_.stderr_text;
+        while (read_ < text.size()) {
+            const std::size_t end = text.find('\n', read_);
+            const std::string line = text.substr(read_, end - read_);
+            out.push_back(line.substr(line.find("] ") + 2));
+            read_ = end + 1;
+        }
+        return out;
+    }
+
+    SupervisorState& state() { return state_; }
+
+  private:
+    SimWorld& world_;
+    WatchdogConfig config_;
+    SupervisorState state_;
+    std::size_t read_ = 0;
+};
+
+TEST(Supervise, FirstTickLaunchesAtOnceWithThePlainPause) {
+    SimWorld world;
+    Loop loop(world);
+    EXPECT_EQ(loop.tick(), 3u);
+    EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1000)});
+    loop.ticks(30);  // a healthy player: nothing more happens
+    EXPECT_TRUE(loop.messages().empty());
+    EXPECT_EQ(world.alive_count(), 1u);
+}
+
+TEST(Supervise, ExitsAreLoggedRelaunchedInTheSameTickAndRecordedUnlessNormal) {
+    const struct {
+        std::uint32_t code;
+        std::string status;
+        bool recorded;
+    } cases[] = {
+        {0, "code 0", false},
+        {3, "code 3", false},
+        {1, "code 1", true},
+        {3221225477u, "code 0xc0000005", true},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        world.behaviour = [&](SimProcess& p) {
+            p.heartbeat = true;
+            if (p.pid == 1000) {
+                p.exits_at_ms = 1'765'000'100'000;  // 100 s after the start
+                p.exits_with = c.code;
+            }
+        };
+        Loop loop(world);
+        loop.ticks(35);  // the 35th tick, at t = 102 s, finds the exit
+        const std::string exited = "player exited (" + c.status + ")";
+        EXPECT_EQ(loop.messages(), (std::vector<std::string>{spawned(1000), exited, spawned(1001)}))
+            << c.code;
+        EXPECT_EQ(world.files.count(DIR + u"\\recoveries.txt") == 1, c.recorded) << c.code;
+        if (c.recorded) {
+            EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "1");
+            EXPECT_EQ(world.files[DIR + u"\\last-crash.json"],
+                      "{\"what\":\"" + exited + "\",\"at\":1765000102000}");
+        }
+    }
+}
+
+TEST(Supervise, APlayerThatDiesAtOnceBacksOffByDoublingUpToAMinute) {
+    SimWorld world;
+    world.behaviour = [&](SimProcess& p) {
+        p.exits_at_ms = world.wall_ms;
+        p.exits_with = 1;
+    };
+    Loop loop(world);
+    std::vector<std::string> rapid;
+    std::vector<std::uint64_t> pauses;
+    for (int i = 0; i < 9; ++i) {
+        pauses.push_back(loop.tick());
+        for (const auto& m : loop.messages()) {
+            if (m.rfind("rapid restart", 0) == 0) rapid.push_back(m);
+        }
+    }
+    EXPECT_EQ(rapid,
+              (std::vector<std::string>{
+                  "rapid restart #1; backing off 6s", "rapid restart #2; backing off 12s",
+                  "rapid restart #3; backing off 24s", "rapid restart #4; backing off 48s",
+                  "rapid restart #5; backing off 60s", "rapid restart #6; backing off 60s"}));
+    // After 60 s the grace has passed: a plain relaunch that leaves the count, then #6, then
+    // (60 s later again) another plain one.
+    EXPECT_EQ(pauses, (std::vector<std::uint64_t>{3, 6, 12, 24, 48, 60, 3, 60, 3}));
+    EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "8");
+    EXPECT_LE(world.alive_count(), 1u);
+}
+
+TEST(Backoff, IntervalTimesAPowerOfTwoCappedAtAMinuteButNeverBelowTheInterval) {
+    const struct {
+        std::uint64_t interval;
+        std::uint32_t k;
+        std::uint64_t want;
+    } cases[] = {
+        {3, 1, 6},   {3, 5, 60},
+        {3, 6, 60},  {3, 4000000000u, 60},
+        {40, 1, 60}, {90, 1, 90},
+        {0, 3, 0},   {1, 6, 60},
+        {1, 5, 32},  {18446744073709551615u, 6, 18446744073709551615u},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(backoff_secs(c.interval, c.k), c.want) << c.interval << " " << c.k;
+    }
+}
+
+TEST(Supervise, LongIntervalsAgainstTheGrace) {
+    const struct {
+        std::uint64_t interval;
+        std::uint64_t grace_ms;
+        std::vector<std::uint64_t> pauses;
+    } cases[] = {
+        {40, 60'000, {40, 60, 40, 60}},  // 40 s after a launch is rapid; 60 s is not
+        {90, 300'000, {90, 90, 90, 90}},
+        {90, 60'000, {90, 90, 90, 90}},  // never rapid: a tick is always 90 s after
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        world.behaviour = [&](SimProcess& p) { p.exits_at_ms = world.wall_ms; };
+        WatchdogConfig config;
+        config.check_interval_secs = c.interval;
+        config.startup_grace_ms = c.grace_ms;
+        Loop loop(world, config);
+        std::vector<std::uint64_t> pauses;
+        for (int i = 0; i < 4; ++i) pauses.push_back(loop.tick());
+        EXPECT_EQ(pauses, c.pauses) << c.interval << "/" << c.grace_ms;
+    }
+}
+
+TEST(Supervise, ASilentPlayerIsExcusedForTheGraceThenEndedRecordedAndRelaunched) {
+    SimWorld world;
+    world.behaviour = [](SimProcess&) {};  // runs, never writes liveness.json
+    Loop loop(world);
+    loop.ticks(20);  // t = 0 .. 57 s
+    EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1000)});
+    loop.tick();  // t = 60 s
+    EXPECT_EQ(loop.messages(),
+              (std::vector<std::string>{"player hung (process alive, liveness stale) - killing",
+                                        spawned(1001)}));
+    EXPECT_FALSE(world.processes[1000].alive);
+    EXPECT_EQ(world.processes[1000].exit_code, 1u);
+    EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "1");
+    EXPECT_EQ(world.files[DIR + u"\\last-crash.json"],
+              R"({"what":"player hung - ended and started again","at":1765000060000})");
+}
+
+TEST(Supervise, LivenessAgeAgainstTheHangTimeout) {
+    const struct {
+        std::int64_t age_ms;
+        bool hung;
+    } cases[] = {{30'000, true}, {29'999, false}, {-5'000, false}, {600'000, true}};
+    for (const auto& c : cases) {
+        SimWorld world;
+        world.behaviour = [](SimProcess&) {};
+        Loop loop(world);
+        loop.ticks(20);
+        loop.messages();
+        world.create_dirs(DIR);
+        world.files[DIR + u"\\liveness.json"] =
+            "{\"pid\":1000,\"ts\":" +
+            std::to_string(static_cast<std::int64_t>(world.wall_ms) - c.age_ms) + "}";
+        loop.tick();
+        const auto m = loop.messages();
+        EXPECT_EQ(!m.empty() && m[0].rfind("player hung", 0) == 0, c.hung) << c.age_ms;
+    }
+}
+
+TEST(Supervise, AWallClockSetForwardExcusesOneTickOnly) {
+    SimWorld world;
+    world.behaviour = [](SimProcess&) {};
+    Loop loop(world);
+    loop.ticks(19);  // t = 54 s
+    loop.messages();
+    world.create_dirs(DIR);
+    world.files[DIR + u"\\liveness.json"] =
+        "{\"pid\":1000,\"ts\":" + std::to_string(world.wall_ms) + "}";
+    loop.ticks(2);  // t = 57, 60 s: fresh
+    world.wall_ms += 3'600'000;
+    loop.tick();  // the jump: stale, but excused
+    EXPECT_TRUE(loop.messages().empty());
+    loop.tick();
+    const auto m = loop.messages();
+    ASSERT_FALSE(m.empty());
+    EXPECT_EQ(m[0], "player hung (process alive, liveness stale) - killing");
+}
+
+TEST(Supervise, NoExecutableIsReportedEveryTickWithThePlainPause) {
+    SimWorld world;
+    world.files.erase(world.player_exe);
+    Loop loop(world);
+    std::vector<std::uint64_t> pauses;
+    for (int i = 0; i < 3; ++i) pauses.push_back(loop.tick());
+    EXPECT_EQ(pauses, (std::vector<std::uint64_t>{3, 3, 3}));
+    EXPECT_EQ(loop.messages(),
+              std::vector<std::string>(
+                  3, "cannot resolve player exe (no player.json / override / sibling)"));
+    EXPECT_FALSE(loop.state().launched_at_ns);
+}
+
+TEST(Supervise, AFailedStartCountsAsALaunchForTheNextRapidRestart) {
+    SimWorld world;
+    world.create_dirs(u"C:\\players");
+    world.environment[u"VELLUMBEACON_WATCHDOG_PLAYER_EXE"] = u"C:\\players";
+    Loop loop(world);
+    EXPECT_EQ(loop.tick(), 3u);
+    EXPECT_EQ(loop.tick(), 6u);
+    const std::string failed =
+        "spawn failed (C:\\players): The system cannot find the file specified. (os error 2)";
+    EXPECT_EQ(loop.messages(),
+              (std::vector<std::string>{failed, "rapid restart #1; backing off 6s", failed}));
+}
+
+TEST(Supervise, AnAdoptedPlayerIsNotLaunchedTwiceAndIsEndedThroughTheToolsWhenItGoesSilent) {
+    SimWorld world;
+    SimProcess& adopted = world.add_process({});
+    adopted.heartbeat = true;
+    world.create_dirs(DIR);
+    world.files[DIR + u"\\player.json"] =
+        "{\"exePath\":\"C:\\\\Program Files\\\\Vellum\\\\player.exe\","
+        "\"imageName\":\"player.exe\",\"pid\":1000,\"startedAt\":" +
+        std::to_string(world.wall_ms) + "}";
+    world.write_liveness(adopted);
+    Loop loop(world);
+    loop.ticks(30);
+    EXPECT_TRUE(loop.messages().empty());
+    EXPECT_TRUE(world.spawned.empty());
+
+    world.processes[1000].heartbeat = false;  // goes silent at t = 90 s
+    loop.ticks(11);                           // stale from t = 120 s
+    EXPECT_EQ(loop.messages(),
+              (std::vector<std::string>{"player hung (process alive, liveness stale) - killing",
+                                        spawned(1001)}));
+    EXPECT_FALSE(world.processes[1000].alive);
+    const auto kill = std::find_if(world.tool_calls.begin(), world.tool_calls.end(),
+                                   [](const auto& c) { return c.name == u"taskkill"; });
+    ASSERT_NE(kill, world.tool_calls.end());
+    EXPECT_EQ(kill->args, (std::vector<std::u16string>{u"/F", u"/PID", u"1000"}));
+}
+
+TEST(Supervise, ASimulatedDayRunsQuickly) {
+    SimWorld world;
+    Loop loop(world);
+    const auto before = std::chrono::steady_clock::now();
+    loop.ticks(86'400 / 3);
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_LT(took, std::chrono::seconds(10));
+    std::printf("a simulated day of healthy supervision: %lld ms\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EXPECT_EQ(world.spawned.size(), 1u);
+}
+
+}  // namespace
+}  // namespace wd

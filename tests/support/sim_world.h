@@ -1,0 +1,145 @@
+// A simulated world for the supervision loop: virtual clocks that move when the loop sleeps,
+// simulated player processes that crash, exit, hang or keep a heartbeat, and tasklist and
+// taskkill answered from the simulated process table.
+#pragma once
+
+#include <map>
+#include <memory>
+
+#include "mem_world.h"
+#include "process/probes.h"
+#include "state/paths.h"
+
+namespace wd::testing {
+
+struct SimProcess {
+    std::uint32_t pid = 0;
+    std::string image = "player.exe";
+    bool alive = true;
+    std::uint32_t exit_code = 0;
+    bool heartbeat = false;                    // rewrites liveness.json as time passes
+    std::optional<std::uint64_t> exits_at_ms;  // wall clock at which it ends by itself
+    std::uint32_t exits_with = 0;
+    bool ignores_kill = false;
+};
+
+class SimWorld : public MemWorld {
+  public:
+    // Applied to every process the loop starts; by default a healthy player.
+    std::function<void(SimProcess&)> behaviour = [](SimProcess& p) { p.heartbeat = true; };
+    std::map<std::uint32_t, SimProcess> processes;
+    std::uint32_t next_pid = 1000;
+    std::vector<std::uint32_t> spawned;
+    Path player_exe = u"C:\\Program Files\\Vellum\\player.exe";
+
+    SimWorld() {
+        create_dirs(u"C:\\Program Files\\Vellum");
+        files[player_exe] = "MZ";
+        files[u"C:\\Program Files\\Vellum\\watchdog.exe"] = "MZ";
+        own_exe = Path(u"C:\\Program Files\\Vellum\\watchdog.exe");
+        spawner = [this](const Path& program) { return spawn(program); };
+        tool_output = [this](const ToolCall& call) { return tasklist(call); };
+        tool_status = [this](const ToolCall& call) { return taskkill(call); };
+    }
+
+    // A process started by someone else.
+    SimProcess& add_process(SimProcess p) {
+        p.pid = next_pid++;
+        return processes[p.pid] = p;
+    }
+
+    std::size_t alive_count() const {
+        std::size_t n = 0;
+        for (const auto& [pid, p] : processes) n += p.alive ? 1 : 0;
+        return n;
+    }
+
+    void advance_ms(std::uint64_t ms) override {
+        // In steps of 100 ms so that exits and heartbeats land near their times.
+        while (ms > 0) {
+            const std::uint64_t step = ms < 100 ? ms : 100;
+            MemWorld::advance_ms(step);
+            ms -= step;
+            for (auto& [pid, p] : processes) {
+                if (p.alive && p.exits_at_ms && wall_ms >= *p.exits_at_ms) {
+                    p.alive = false;
+                    p.exit_code = p.exits_with;
+                }
+                if (p.alive && p.heartbeat && wall_ms % 1000 == 0) write_liveness(p);
+            }
+        }
+    }
+
+    void write_liveness(const SimProcess& p) {
+        const auto path = watchdog_file(*this, LIVENESS_FILE);
+        create_dirs(*parent_folder(*path));
+        files[*path] =
+            "{\"pid\":" + std::to_string(p.pid) + ",\"ts\":" + std::to_string(wall_ms) + "}";
+    }
+
+    void kill(std::uint32_t pid, std::uint32_t code) {
+        auto it = processes.find(pid);
+        if (it == processes.end() || !it->second.alive || it->second.ignores_kill) return;
+        it->second.alive = false;
+        it->second.exit_code = code;
+    }
+
+  private:
+    class Child : public ChildProcess {
+      public:
+        Child(SimWorld* world, std::uint32_t pid) : world_(world), pid_(pid) {}
+        std::uint32_t pid() const override { return pid_; }
+        ChildPoll poll() override {
+            const SimProcess& p = world_->processes.at(pid_);
+            if (p.alive) return ChildRunning{};
+            return ChildEnded{p.exit_code};
+        }
+        void terminate_and_wait() override { world_->kill(pid_, 1); }
+
+      private:
+        SimWorld* world_;
+        std::uint32_t pid_;
+    };
+
+    SpawnResult spawn(const Path& program) {
+        if (path_kind(program) != PathKind::File) {
+            return std::string("The system cannot find the file specified. (os error 2)");
+        }
+        SimProcess p;
+        p.pid = next_pid++;
+        behaviour(p);
+        processes[p.pid] = p;
+        spawned.push_back(p.pid);
+        if (p.heartbeat) write_liveness(p);
+        return std::make_unique<Child>(this, p.pid);
+    }
+
+    std::optional<std::string> tasklist(const ToolCall& call) {
+        for (const auto& [pid, p] : processes) {
+            if (!p.alive) continue;
+            if (call.args == tasklist_args(pid, "") || call.args == tasklist_args(pid, p.image)) {
+                return "\"" + p.image + "\",\"" + std::to_string(pid) +
+                       "\",\"Console\",\"1\",\"9 K\"\r\n";
+            }
+        }
+        return "INFO: No tasks are running which match the specified criteria.\r\n";
+    }
+
+    std::optional<std::uint32_t> taskkill(const ToolCall& call) {
+        if (call.args.size() != 3) return 1;
+        const std::string target(call.args[2].begin(), call.args[2].end());
+        bool any = false;
+        for (auto& [pid, p] : processes) {
+            const bool match =
+                call.args[1] == u"/PID" ? std::to_string(pid) == target : p.image == target;
+            if (match && p.alive && !p.ignores_kill) {
+                p.alive = false;
+                p.exit_code = 1;
+                any = true;
+            }
+        }
+        return any ? 0 : 128;
+    }
+};
+
+}  // namespace wd::testing
