@@ -10,6 +10,7 @@
 #endif
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,6 +67,13 @@ inline std::wstring to_wide(std::u16string_view path) {
 
 inline Path from_wide(const wchar_t* s, std::size_t len) {
     return Path(s, s + len);
+}
+
+// The path for a Win32 call, or none when it is empty or holds a NUL, which every Win32 call
+// would silently take as the end of a shorter path.
+inline std::optional<std::wstring> win_path(std::u16string_view path) {
+    if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
+    return to_wide(path);
 }
 
 }  // namespace wd::win32

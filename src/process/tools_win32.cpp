@@ -12,11 +12,6 @@ namespace {
 constexpr std::uint32_t POLL_SLICE_MS = 5;
 constexpr std::uint32_t AFTER_KILL_WAIT_MS = 2'000;
 
-std::optional<std::wstring> win_path(const Path& path) {
-    if (path.empty() || path.find(u'\0') != Path::npos) return std::nullopt;
-    return to_wide(path);
-}
-
 bool is_file(const Path& path) {
     const auto wide = win_path(path);
     if (!wide) return false;

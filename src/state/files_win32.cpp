@@ -19,12 +19,6 @@ constexpr auto FILE_RENAME_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_CLASS
 
 std::atomic<std::uint64_t> replacement_sequence{0};
 
-// A path with an embedded NUL would silently name a shorter path in every Win32 call.
-std::optional<std::wstring> win_path(const Path& path) {
-    if (path.empty() || path.find(u'\0') != Path::npos) return std::nullopt;
-    return to_wide(path);
-}
-
 UniqueFile open_for_reading(const Path& path) {
     const auto wide = win_path(path);
     if (!wide) return UniqueFile();
