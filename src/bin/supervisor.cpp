@@ -105,6 +105,12 @@ std::uint64_t backoff_secs(std::uint64_t interval_secs, std::uint32_t rapid_rest
     return std::max(interval_secs, std::min(MAX_BACKOFF_SECS, doubled));
 }
 
+std::uint32_t take_sleep_slice_ms(std::uint64_t& remaining_secs) {
+    const std::uint64_t slice = std::min(remaining_secs, SLEEP_SLICE_SECS);
+    remaining_secs -= slice;
+    return static_cast<std::uint32_t>(slice * 1000);
+}
+
 SupervisorState initial_state(World& world) {
     SupervisorState state;
     state.started_at_ns = world.monotonic_ns();

@@ -69,6 +69,11 @@ UpdateState read_update_state(World& world, const WatchdogConfig& config, std::u
 // Runs one tick and returns the pause in seconds that must follow it.
 std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorState& state);
 
+// The next piece of a long sleep, taken off `remaining_secs`: at most a day, so that an
+// interval of any size stays that long instead of wrapping into a short sleep.
+inline constexpr std::uint64_t SLEEP_SLICE_SECS = 86'400;
+std::uint32_t take_sleep_slice_ms(std::uint64_t& remaining_secs);
+
 // Ticks and pauses for ever.
 [[noreturn]] void supervise(World& world, const WatchdogConfig& config);
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/win32.h"
+#include "bin/supervisor.h"
 #include "process/tools_win32.h"
 #include "state/files_win32.h"
 #include "state/known_folder_win32.h"
@@ -51,13 +52,7 @@ void Win32World::sleep_secs(std::uint64_t secs) {
         ::Sleep(0);
         return;
     }
-    // In slices of a day: a huge interval must stay huge, never wrap into a short sleep.
-    constexpr std::uint64_t SLICE_SECS = 86'400;
-    while (secs > 0) {
-        const std::uint64_t slice = secs < SLICE_SECS ? secs : SLICE_SECS;
-        ::Sleep(static_cast<DWORD>(slice * 1000));
-        secs -= slice;
-    }
+    while (secs > 0) ::Sleep(take_sleep_slice_ms(secs));
 }
 
 std::optional<Path> Win32World::roaming_app_data() {

@@ -21,6 +21,8 @@ struct SimProcess {
     std::optional<std::uint64_t> exits_at_ms;  // wall clock at which it ends by itself
     std::uint32_t exits_with = 0;
     bool ignores_kill = false;
+    bool poll_fails = false;  // its handle can no longer be queried
+    std::uint64_t last_beat_ms = 0;
 };
 
 class SimWorld : public MemWorld {
@@ -54,28 +56,38 @@ class SimWorld : public MemWorld {
         return n;
     }
 
+    // Jumps from one process exit to the next instead of stepping through every millisecond;
+    // a heartbeat is written lazily with the last whole second it would have written.
     void advance_ms(std::uint64_t ms) override {
-        // In steps of 100 ms so that exits and heartbeats land near their times.
-        while (ms > 0) {
-            const std::uint64_t step = ms < 100 ? ms : 100;
-            MemWorld::advance_ms(step);
-            ms -= step;
+        const std::uint64_t target = wall_ms + ms;
+        for (;;) {
+            SimProcess* next = nullptr;
             for (auto& [pid, p] : processes) {
-                if (p.alive && p.exits_at_ms && wall_ms >= *p.exits_at_ms) {
-                    p.alive = false;
-                    p.exit_code = p.exits_with;
+                if (p.alive && p.exits_at_ms && *p.exits_at_ms <= target &&
+                    (!next || *p.exits_at_ms < *next->exits_at_ms)) {
+                    next = &p;
                 }
-                if (p.alive && p.heartbeat && wall_ms % 1000 == 0) write_liveness(p);
             }
+            if (!next) break;
+            if (*next->exits_at_ms > wall_ms) MemWorld::advance_ms(*next->exits_at_ms - wall_ms);
+            beat_all(wall_ms - 1);  // a process that ends at a whole second no longer beats
+            next->alive = false;
+            next->exit_code = next->exits_with;
         }
+        MemWorld::advance_ms(target - wall_ms);
+        beat_all(wall_ms);
     }
 
-    void write_liveness(const SimProcess& p) {
-        const auto path = watchdog_file(*this, LIVENESS_FILE);
-        create_dirs(*parent_folder(*path));
-        files[*path] =
-            "{\"pid\":" + std::to_string(p.pid) + ",\"ts\":" + std::to_string(wall_ms) + "}";
+    void write_liveness(SimProcess& p, std::uint64_t ts) {
+        if (liveness_path_.empty()) {
+            liveness_path_ = *watchdog_file(*this, LIVENESS_FILE);
+            create_dirs(*parent_folder(liveness_path_));
+        }
+        files[liveness_path_] =
+            "{\"pid\":" + std::to_string(p.pid) + ",\"ts\":" + std::to_string(ts) + "}";
+        p.last_beat_ms = ts;
     }
+    void write_liveness(SimProcess& p) { write_liveness(p, wall_ms); }
 
     void kill(std::uint32_t pid, std::uint32_t code) {
         auto it = processes.find(pid);
@@ -85,12 +97,23 @@ class SimWorld : public MemWorld {
     }
 
   private:
+    Path liveness_path_;
+
+    // Every heartbeat process writes once per whole second; only the latest write survives.
+    void beat_all(std::uint64_t until_ms) {
+        const std::uint64_t second = until_ms - until_ms % 1000;
+        for (auto& [pid, p] : processes) {
+            if (p.alive && p.heartbeat && second > p.last_beat_ms) write_liveness(p, second);
+        }
+    }
+
     class Child : public ChildProcess {
       public:
         Child(SimWorld* world, std::uint32_t pid) : world_(world), pid_(pid) {}
         std::uint32_t pid() const override { return pid_; }
         ChildPoll poll() override {
             const SimProcess& p = world_->processes.at(pid_);
+            if (p.poll_fails) return ChildPollFailed{};
             if (p.alive) return ChildRunning{};
             return ChildEnded{p.exit_code};
         }
@@ -108,9 +131,9 @@ class SimWorld : public MemWorld {
         SimProcess p;
         p.pid = next_pid++;
         behaviour(p);
-        processes[p.pid] = p;
+        SimProcess& started = processes[p.pid] = p;
         spawned.push_back(p.pid);
-        if (p.heartbeat) write_liveness(p);
+        if (started.heartbeat) write_liveness(started);
         return std::make_unique<Child>(this, p.pid);
     }
 

@@ -82,7 +82,8 @@ void put(World& world, const std::optional<Path>& path, const std::string& text)
 
 void trace(World& world, const Knobs& knobs, const std::string& line) {
     if (const auto path = knobs.text("TRACE")) {
-        world.append(utf8_to_utf16_lossy(*path), line + "\n");
+        world.append(utf8_to_utf16_lossy(*path),
+                     std::to_string(world.wall_clock_ms()) + " " + line + "\n");
     }
 }
 

@@ -17,6 +17,31 @@ using testing::Launched;
 using testing::own_folder;
 using testing::put_file;
 
+const wchar_t* const SETTINGS[] = {
+    L"VELLUMBEACON_WATCHDOG_PLAYER_EXE",
+    L"VELLUMBEACON_WATCHDOG_CHECK_INTERVAL_SECS",
+    L"VELLUMBEACON_WATCHDOG_HANG_TIMEOUT_SECS",
+    L"VELLUMBEACON_WATCHDOG_STARTUP_GRACE_SECS",
+    L"TEST_PLAYER_NO_RECORDS",
+    L"TEST_PLAYER_CRASH_AFTER_MS",
+    L"TEST_PLAYER_EXIT_AFTER_MS",
+    L"TEST_PLAYER_TRACE",
+};
+
+// Lines of `text` that contain `part`.
+std::vector<std::string> lines_with(const std::string& text, const std::string& part) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        if (line.find(part) != std::string::npos) out.push_back(line);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return out;
+}
+
 class WatchdogExe : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -33,8 +58,7 @@ class WatchdogExe : public ::testing::Test {
         ::SetEnvironmentVariableW(L"TEST_PLAYER_NO_RECORDS", L"1");
     }
     void TearDown() override {
-        ::SetEnvironmentVariableW(L"VELLUMBEACON_WATCHDOG_PLAYER_EXE", nullptr);
-        ::SetEnvironmentVariableW(L"TEST_PLAYER_NO_RECORDS", nullptr);
+        for (const wchar_t* name : SETTINGS) ::SetEnvironmentVariableW(name, nullptr);
         testing::remove_tree(app_);
         ::DeleteFileW(stderr_path_.c_str());
     }
@@ -111,6 +135,66 @@ TEST_F(WatchdogExe, ASecondWatchdogLogsOneLineExitsWithZeroAndLeavesTheLockAlone
     EXPECT_EQ(written.find(rival), written.rfind(rival)) << "exactly one rival line";
     EXPECT_EQ(written.find("started"), written.rfind("started")) << "one start line";
     EXPECT_EQ(get_file(watchdog_ + L"\\watchdog.lock"), lock);
+}
+
+// Short settings, a player that crashes 3.5 s after each start (past the startup grace, so
+// no back-off): every crash is seen at the next one-second tick and the new player is
+// spawned in that same tick, right after the exit line and the records.
+TEST_F(WatchdogExe, RelaunchesACrashedPlayerInTheTickThatSeesTheExit) {
+    const std::wstring trace = own_folder() + L"\\watchdog-exe-test.trace";
+    ::DeleteFileW(trace.c_str());
+    ::SetEnvironmentVariableW(L"TEST_PLAYER_NO_RECORDS", nullptr);
+    ::SetEnvironmentVariableW(L"TEST_PLAYER_CRASH_AFTER_MS", L"3500");
+    ::SetEnvironmentVariableW(L"TEST_PLAYER_TRACE", trace.c_str());
+    ::SetEnvironmentVariableW(L"VELLUMBEACON_WATCHDOG_CHECK_INTERVAL_SECS", L"1");
+    ::SetEnvironmentVariableW(L"VELLUMBEACON_WATCHDOG_HANG_TIMEOUT_SECS", L"2");
+    ::SetEnvironmentVariableW(L"VELLUMBEACON_WATCHDOG_STARTUP_GRACE_SECS", L"3");
+    Launched watchdog = start();
+    ASSERT_TRUE(eventually([&] { return lines_with(log(), "spawned").size() >= 3; }, 40s)) << log();
+    watchdog.end();
+
+    const std::string written = log();
+    const std::regex story(R"(\[\d{13}\] vellumbeacon-watchdog started\n)"
+                           R"((\[\d{13}\] spawned player pid=\d+ \(.*test-player\.exe\)\n)"
+                           R"(\[\d{13}\] player exited \(code 0xc0000005\)\n){2})"
+                           R"(\[\d{13}\] spawned player pid=\d+ \(.*test-player\.exe\)\n[^]*)");
+    EXPECT_TRUE(std::regex_match(written, story)) << written;
+    EXPECT_TRUE(lines_with(written, "rapid restart").empty()) << written;
+    EXPECT_TRUE(lines_with(written, "hung").empty()) << written;
+    const auto count = get_file(watchdog_ + L"\\recoveries.txt");
+    EXPECT_TRUE(count == "2" || count == "3") << count.value_or("(none)");
+    const std::regex crash_record(
+        R"J(\{"what":"player exited \(code 0xc0000005\)","at":\d{13}\})J");
+    const auto record = get_file(watchdog_ + L"\\last-crash.json").value_or("");
+    EXPECT_TRUE(std::regex_match(record, crash_record)) << record;
+
+    // Each crash (stamped by the player just before it faults) against the spawn that follows.
+    const auto crashes = lines_with(get_file(trace).value_or(""), " crash ");
+    const auto spawns = lines_with(written, "spawned");
+    ASSERT_GE(crashes.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::uint64_t crashed_at = std::stoull(crashes[i].substr(0, 13));
+        const std::uint64_t spawned_at = std::stoull(spawns[i + 1].substr(1, 13));
+        std::printf("crash to relaunch: %llu ms\n",
+                    static_cast<unsigned long long>(spawned_at - crashed_at));
+        // Wine takes about half a second to end a process that faulted; the watchdog's own
+        // part (the poll at the next tick, the records, the spawn) is well under 100 ms.
+        EXPECT_LE(spawned_at - crashed_at, 1000u + 1000u) << "interval 1 s plus overhead";
+    }
+    ::DeleteFileW(trace.c_str());
+}
+
+// An interval of 2^64-1 seconds is a very long pause, not one that wraps into a short one.
+TEST_F(WatchdogExe, AHugeIntervalNeverBecomesAShortPause) {
+    ::SetEnvironmentVariableW(L"VELLUMBEACON_WATCHDOG_CHECK_INTERVAL_SECS",
+                              L"18446744073709551615");
+    ::SetEnvironmentVariableW(L"TEST_PLAYER_EXIT_AFTER_MS", L"100");
+    Launched watchdog = start();
+    ASSERT_TRUE(eventually([&] { return log().find("spawned") != std::string::npos; }, 20s));
+    std::this_thread::sleep_for(4s);
+    EXPECT_FALSE(watchdog.wait(0ms));
+    watchdog.end();
+    EXPECT_TRUE(std::regex_match(log(), START_AND_LAUNCH)) << log();
 }
 
 TEST_F(WatchdogExe, AStaleLockIsTakenOver) {
