@@ -119,6 +119,16 @@ class World {
     // Starts the program with no arguments and the inherited environment, folder and standard
     // handles.
     virtual SpawnResult spawn_process(const Path& program) = 0;
+
+    // Deletes the file; false when it could not be deleted.
+    virtual bool delete_file(const Path& path) = 0;
+
+    // Makes the taskbar visible on every monitor; failures are silent.
+    virtual void show_taskbar() = 0;
+
+    // The logon time of the session this process runs in (the system's 100 ns ticks), none
+    // when it cannot be had or is 0.
+    virtual std::optional<std::int64_t> session_logon_time() = 0;
 };
 
 }  // namespace wd

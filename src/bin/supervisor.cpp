@@ -119,11 +119,45 @@ SupervisorState initial_state(World& world) {
     return state;
 }
 
-CloseDecision check_closed_flag(World&, SupervisorState&, std::uint64_t) {
-    return CloseDecision::NotClosed;
+CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint64_t now_ms) {
+    const auto path = watchdog_file(world, CLOSED_FILE);
+    if (!path) return CloseDecision::NotClosed;
+    const auto flag = read_closed_flag(world, path);
+    if (!flag) return CloseDecision::NotClosed;
+
+    const std::uint64_t close_age = age_ms(now_ms, flag->closed_at);
+    const auto logon = world.session_logon_time();
+    const bool same_logon = logon && *logon != 0 && flag->logon_time
+                                ? *logon == *flag->logon_time
+                                : close_age < CLOSED_FLAG_MAX_AGE_MS;
+    if (!same_logon) {
+        world.delete_file(*path);  // when it fails, the flag is cleared again next tick
+        log_line(world, "close from an earlier session cleared - supervising again");
+        return CloseDecision::Cleared;
+    }
+
+    if (!state.standing_down) {
+        log_line(world, "player closed by the operator - standing down until the next logon");
+        world.show_taskbar();
+    }
+    // Only the player this watchdog launched is ever ended here, and its exit is not a crash.
+    if (state.child) {
+        if (!std::holds_alternative<ChildRunning>(poll_exit(*state.child))) {
+            release_child(std::move(state.child));
+        } else if (close_age > CLOSED_EXIT_WAIT_MS) {
+            log_line(world, "closed player did not exit - ending it");
+            end_child(std::move(state.child));
+        }
+    }
+    return CloseDecision::StandDown;
 }
 
-UpdateState read_update_state(World&, const WatchdogConfig&, std::uint64_t) {
+UpdateState read_update_state(World& world, const WatchdogConfig& config, std::uint64_t now_ms) {
+    const auto sentinel = read_updating_sentinel(world, updating_path(world));
+    if (!sentinel) return {};
+    const std::uint64_t age = age_ms(now_ms, sentinel->started_at_ms);
+    if (age < config.update_grace_ms) return {UpdateKind::WithinGrace, sentinel->started_at_ms};
+    if (age < config.update_hang_cap_ms) return {UpdateKind::PastGrace, sentinel->started_at_ms};
     return {};
 }
 

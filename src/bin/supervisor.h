@@ -15,6 +15,10 @@ namespace wd {
 inline constexpr std::uint64_t CLOCK_JUMP_SLACK_MS = 10'000;
 inline constexpr std::uint64_t MAX_BACKOFF_SECS = 60;
 inline constexpr std::uint32_t MAX_BACKOFF_DOUBLINGS = 6;
+// A close without a comparable logon time holds for this long.
+inline constexpr std::uint64_t CLOSED_FLAG_MAX_AGE_MS = 43'200'000;
+// How long after the close the player the watchdog launched may take to exit by itself.
+inline constexpr std::uint64_t CLOSED_EXIT_WAIT_MS = 15'000;
 
 enum class CloseDecision { NotClosed, StandDown, Cleared };
 
@@ -60,10 +64,14 @@ std::uint64_t backoff_secs(std::uint64_t interval_secs, std::uint32_t rapid_rest
 
 SupervisorState initial_state(World& world);
 
-// The close check that opens every tick; it performs a stand-down's own work.
+// The close check that opens every tick. A close from this logon (or, with no logon time to
+// compare, one less than 12 hours old) stands down: the first such tick logs and shows the
+// taskbar, and the own child is let go when it has exited or ended once it outlives the close
+// by 15 s. Any other valid close is deleted and logged as cleared.
 CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint64_t now_ms);
 
-// The update sentinel's class at `now_ms`.
+// The update sentinel's class at `now_ms`: within the update grace, past it but below the hang
+// cap, or no update (none, invalid or stale).
 UpdateState read_update_state(World& world, const WatchdogConfig& config, std::uint64_t now_ms);
 
 // Runs one tick and returns the pause in seconds that must follow it.

@@ -5,6 +5,8 @@
 
 #include "base/win32.h"
 #include "bin/supervisor.h"
+#include "process/session_win32.h"
+#include "process/taskbar_win32.h"
 #include "process/tools_win32.h"
 #include "state/files_win32.h"
 #include "state/known_folder_win32.h"
@@ -134,6 +136,18 @@ PathKind Win32World::path_kind(const Path& path) {
 
 std::optional<std::vector<std::u16string>> Win32World::list_folder(const Path& folder) {
     return win32::list_folder(folder);
+}
+
+bool Win32World::delete_file(const Path& path) {
+    return win32::delete_file(path);
+}
+
+void Win32World::show_taskbar() {
+    win32::show_taskbar();
+}
+
+std::optional<std::int64_t> Win32World::session_logon_time() {
+    return win32::session_logon_time();
 }
 
 }  // namespace wd

@@ -31,6 +31,9 @@ class Win32World : public World {
     std::optional<Path> own_exe_path() override;
     PathKind path_kind(const Path& path) override;
     std::optional<std::vector<std::u16string>> list_folder(const Path& folder) override;
+    bool delete_file(const Path& path) override;
+    void show_taskbar() override;
+    std::optional<std::int64_t> session_logon_time() override;
 };
 
 }  // namespace wd

@@ -43,6 +43,9 @@ class MemWorld : public World {
     std::uint64_t whole_reads = 0;   // calls of read_bytes
     std::uint64_t replacements = 0;  // successful write_atomic and replace_with_tail calls
     std::optional<Path> own_exe = Path(u"C:\\Program Files\\Vellum\\watchdog.exe");
+    std::set<Path> undeletable;  // deletions of these paths fail
+    int taskbar_shows = 0;
+    std::optional<std::int64_t> logon_time = 133'000'000'000'000'000;
     std::set<Path> other_paths;  // exist, but are neither files nor folders
     std::uint64_t mono_ns = 5'000'000'000;
     std::vector<std::uint64_t> sleeps;
@@ -178,6 +181,15 @@ class MemWorld : public World {
         for (const auto& p : all) add(p);
         return names;
     }
+
+    bool delete_file(const Path& path) override {
+        if (undeletable.count(path)) return false;
+        return files.erase(path) > 0;
+    }
+
+    void show_taskbar() override { ++taskbar_shows; }
+
+    std::optional<std::int64_t> session_logon_time() override { return logon_time; }
 
   private:
     OsError writable(const Path& path) const {

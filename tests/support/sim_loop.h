@@ -1,0 +1,56 @@
+// Runs the supervision loop tick by tick in a SimWorld and hands out what it logged.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bin/supervisor.h"
+#include "sim_world.h"
+
+namespace wd::testing {
+
+inline const std::string PLAYER = "C:\\Program Files\\Vellum\\player.exe";
+inline const Path DIR = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog";
+
+inline std::string spawned(std::uint32_t pid) {
+    return "spawned player pid=" + std::to_string(pid) + " (" + PLAYER + ")";
+}
+
+// Runs ticks with their pauses, as supervise does, and hands out the log messages.
+class Loop {
+  public:
+    explicit Loop(SimWorld& world, WatchdogConfig config = {})
+        : world_(world), config_(config), state_(initial_state(world)) {}
+
+    std::uint64_t tick() {
+        const std::uint64_t pause = run_tick(world_, config_, state_);
+        world_.sleep_secs(pause);
+        return pause;
+    }
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) tick();
+    }
+
+    // Messages logged since the last call, timestamps removed.
+    std::vector<std::string> messages() {
+        std::vector<std::string> out;
+        const std::string& text = world_.stderr_text;
+        while (read_ < text.size()) {
+            const std::size_t end = text.find('\n', read_);
+            const std::string line = text.substr(read_, end - read_);
+            out.push_back(line.substr(line.find("] ") + 2));
+            read_ = end + 1;
+        }
+        return out;
+    }
+
+    SupervisorState& state() { return state_; }
+
+  private:
+    SimWorld& world_;
+    WatchdogConfig config_;
+    SupervisorState state_;
+    std::size_t read_ = 0;
+};
+
+}  // namespace wd::testing
