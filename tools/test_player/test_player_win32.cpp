@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "base/text.h"
@@ -115,7 +116,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const bool records = !knobs.flag("NO_RECORDS");
     const std::string malformed = knobs.text("MALFORMED").value_or("");
     const std::uint64_t heartbeat_ms = knobs.number("HEARTBEAT_MS").value_or(500);
-    const auto exit_after = knobs.number("EXIT_AFTER_MS");
+    auto exit_after = knobs.number("EXIT_AFTER_MS");
+    if (const auto jitter = knobs.number("EXIT_JITTER_MS"); exit_after && jitter && *jitter > 0) {
+        std::minstd_rand random(static_cast<std::uint32_t>(world.monotonic_ns()) ^ pid);
+        *exit_after += random() % (*jitter + 1);
+    }
     const auto crash_after = knobs.number("CRASH_AFTER_MS");
     const auto hang_after = knobs.number("HANG_AFTER_MS");
     const auto close_after = knobs.number("CLOSE_AFTER_MS");

@@ -1,0 +1,334 @@
+// Acceptance scenarios: the real watchdog.exe with short settings (check every second, hang
+// timeout 2 s, startup grace 3 s) supervising the real test player under Wine, judged by its
+// log, its files and the processes alive. Run through scripts/wine-desktop-run, which gives
+// the prefix a display and a taskbar.
+#include "scenario.h"
+
+namespace wd {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::get_file;
+using testing::Launched;
+using testing::LogLine;
+using testing::now_ms;
+using testing::parse_log;
+using testing::player_pids;
+using testing::put_file;
+using testing::Scenario;
+
+const std::string STARTED = "vellumbeacon-watchdog started";
+const std::regex SPAWNED(R"(spawned player pid=(\d+) \(.*\\test-player\.exe\))");
+const std::string CRASHED = "player exited (code 0xc0000005)";
+const std::string HUNG = "player hung (process alive, liveness stale) - killing";
+
+bool is_spawn(const std::string& text) {
+    return std::regex_match(text, SPAWNED);
+}
+
+std::uint32_t spawned_pid(const std::string& text) {
+    std::smatch m;
+    return std::regex_match(text, m, SPAWNED) ? static_cast<std::uint32_t>(std::stoul(m[1])) : 0;
+}
+
+// 1. A fresh roaming folder: the folders, the lock and the log appear, the player is launched,
+// and the updates folder is left to the updater.
+TEST_F(Scenario, AFreshStartLaunchesThePlayerAndWritesItsFiles) {
+    Launched& watchdog = start_watchdog(L" --ignored \"and this\" /too");
+    ASSERT_TRUE(wait_for("spawned"));
+    watch(2s);
+    EXPECT_FALSE(watchdog.wait(0ms)) << "the watchdog does not end by itself";
+    const auto text = messages();
+    ASSERT_EQ(text.size(), 2u) << log();
+    EXPECT_EQ(text[0], STARTED);
+    EXPECT_TRUE(is_spawn(text[1])) << text[1];
+    EXPECT_EQ(file(L"watchdog.lock"), std::to_string(watchdog.pid()));
+    EXPECT_EQ(player_pids(), std::vector<DWORD>{spawned_pid(text[1])});
+    EXPECT_FALSE(exists(app_ + L"\\updates"));
+    stop_watchdog();
+    EXPECT_EQ(get_file(stderr_path_), log()) << "every line is echoed to standard error";
+}
+
+// 2. A player that crashes at once: every crash logged and recorded, the back-off doubling
+// (interval 1 s: 2, 4 s; a relaunch 4 s after the last is no longer rapid; then 8 s), and
+// never two players at once.
+TEST_F(Scenario, ACrashLoopIsRecordedAndBackedOff) {
+    script("CRASH_AFTER_MS=0\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for("rapid restart #3", 1, 60s)) << log();
+    stop_watchdog();
+
+    std::vector<std::string> rapid;
+    std::size_t crashes = 0;
+    const auto text = messages();
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        if (text[i].rfind("rapid restart", 0) == 0) rapid.push_back(text[i]);
+        if (text[i] != CRASHED) continue;
+        ++crashes;
+        // The exit line is followed by the relaunch, possibly announced as a rapid restart.
+        ASSERT_LT(i + 1, text.size());
+        const std::size_t next = text[i + 1].rfind("rapid restart", 0) == 0 ? i + 2 : i + 1;
+        if (next < text.size()) {
+            EXPECT_TRUE(is_spawn(text[next])) << log();
+        }
+    }
+    EXPECT_EQ(rapid, (std::vector<std::string>{"rapid restart #1; backing off 2s",
+                                               "rapid restart #2; backing off 4s",
+                                               "rapid restart #3; backing off 8s"}))
+        << log();
+    EXPECT_EQ(crashes, 4u) << log();
+    EXPECT_EQ(file(L"recoveries.txt"), std::to_string(crashes));
+    EXPECT_TRUE(std::regex_match(
+        file(L"last-crash.json").value_or(""),
+        std::regex(R"J(\{"what":"player exited \(code 0xc0000005\)","at":\d{13}\})J")));
+    EXPECT_LE(most_players(), 1u);
+}
+
+// 3. Ordinary ends (codes 0 and 3) are relaunched and not counted.
+TEST_F(Scenario, ExitsWithCodesZeroAndThreeAreRelaunchedAndNotRecorded) {
+    script("EXIT_AFTER_MS=3500\nEXIT_CODE=0\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for_players_started(1));
+    script("EXIT_AFTER_MS=3500\nEXIT_CODE=3\n");  // for the next one
+    ASSERT_TRUE(wait_for("player exited (code 0)")) << log();
+    ASSERT_TRUE(wait_for("player exited (code 3)", 1)) << log();
+    ASSERT_TRUE(wait_for("spawned", 3)) << log();
+    stop_watchdog();
+    EXPECT_EQ(count("exited"), 2u) << log();
+    EXPECT_FALSE(file(L"recoveries.txt"));
+    EXPECT_FALSE(file(L"last-crash.json"));
+}
+
+// 4. A player that stops reporting is judged hung once the startup grace has passed,
+// recorded before it is ended, and replaced by exactly one new player.
+TEST_F(Scenario, AHungPlayerIsRecordedEndedAndReplacedOnce) {
+    script("HANG_AFTER_MS=500\n");
+    Launched& watchdog = start_watchdog();
+    ASSERT_TRUE(wait_for_players_started(1));
+    script("");  // the replacement is healthy
+    ASSERT_TRUE(wait_for(HUNG, 1, 20s)) << log();
+    ASSERT_TRUE(wait_for("spawned", 2));
+    watch(5s);
+    EXPECT_FALSE(watchdog.wait(0ms));
+    const auto all = lines();
+    ASSERT_EQ(all.size(), 4u) << log();
+    EXPECT_EQ(all[2].text, HUNG);
+    EXPECT_GE(all[2].at - all[1].at, 3000u) << "not before the startup grace";
+    const std::uint32_t hung = spawned_pid(all[1].text), fresh = spawned_pid(all[3].text);
+    EXPECT_EQ(player_pids(), std::vector<DWORD>{fresh}) << hung << " ended";
+    EXPECT_LE(most_players(), 1u);
+    stop_watchdog();
+    EXPECT_EQ(file(L"recoveries.txt"), "1");
+    const auto record = file(L"last-crash.json").value_or("");
+    EXPECT_EQ(record.rfind("{\"what\":\"player hung - ended and started again\",\"at\":", 0), 0u)
+        << record;
+}
+
+// 5. A player that runs before the watchdog starts is adopted, not started twice, and ended
+// through taskkill when it stops reporting.
+TEST_F(Scenario, APlayerStartedBeforeTheWatchdogIsAdoptedAndEndedWhenItHangs) {
+    script("HANG_AFTER_MS=6000\n");
+    Launched& adopted = start_player();
+    ASSERT_TRUE(adopted.started());
+    ASSERT_TRUE(testing::eventually([&] { return file(L"player.json").has_value(); }, 20s));
+    script("");
+    start_watchdog();
+    watch(4s);
+    EXPECT_EQ(count("spawned"), 0u) << log();
+    EXPECT_EQ(player_pids(), std::vector<DWORD>{adopted.pid()});
+    ASSERT_TRUE(wait_for(HUNG, 1, 20s)) << log();
+    EXPECT_TRUE(adopted.wait(10s)) << "ended through taskkill";
+    ASSERT_TRUE(wait_for("spawned"));
+    watch(2s);
+    EXPECT_EQ(count("spawned"), 1u) << log();
+    EXPECT_LE(most_players(), 1u);
+    EXPECT_EQ(player_pids().size(), 1u);
+}
+
+// 6. The operator closes the player: the watchdog stands down and shows the taskbar, and
+// launches nothing until the flag is gone.
+TEST_F(Scenario, AnOperatorCloseStandsDownShowsTheTaskbarAndEndsWithTheFlag) {
+    wchar_t desktop[8] = L"";
+    if (::GetEnvironmentVariableW(L"WATCHDOG_DESKTOP", desktop, 8) == 0) {
+        GTEST_SKIP() << "needs the desktop runner";
+    }
+    HWND tray = nullptr;
+    ASSERT_TRUE(testing::eventually(
+        [&] { return (tray = ::FindWindowExW(nullptr, nullptr, L"Shell_TrayWnd", nullptr)); },
+        30s));
+    ::ShowWindow(tray, SW_HIDE);
+    ASSERT_TRUE(testing::eventually([&] { return !::IsWindowVisible(tray); }, 5s));
+
+    // Without a session logon time (none under Wine) a fresh close holds for 12 hours.
+    script("CLOSE_AFTER_MS=1500\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for("player closed by the operator", 1, 20s)) << log();
+    script("");
+    EXPECT_TRUE(testing::eventually([&] { return ::IsWindowVisible(tray) != FALSE; }, 5s));
+    watch(5s);
+    EXPECT_EQ(count("spawned"), 1u) << log();
+    EXPECT_EQ(count("exited"), 0u) << "the closed player's exit is not a crash";
+    EXPECT_EQ(count("standing down"), 1u);
+    EXPECT_TRUE(player_pids().empty());
+
+    ASSERT_TRUE(::DeleteFileW((watchdog_ + L"\\closed.json").c_str()));
+    ASSERT_TRUE(wait_for("spawned", 2, 10s)) << log();
+    EXPECT_FALSE(file(L"recoveries.txt"));
+}
+
+// 7. An update: nothing is launched within the update grace, one verify-pending launch after
+// it, and at the hang cap the sentinel no longer shields a hung player.
+TEST_F(Scenario, AnUpdateHoldsLaunchesThenLaunchesOnceThenIsIgnoredAtTheCap) {
+    set(L"VELLUMBEACON_WATCHDOG_UPDATE_GRACE_SECS", L"4");
+    set(L"VELLUMBEACON_WATCHDOG_UPDATE_HANG_CAP_SECS", L"10");
+    ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((app_ + L"\\updates").c_str(), nullptr));
+    const std::uint64_t started = now_ms();
+    ASSERT_TRUE(put_file(app_ + L"\\updates\\updating.json",
+                         "{\"startedAtMs\":" + std::to_string(started) + ",\"version\":\"9.9\"}"));
+    script("HANG_AFTER_MS=500\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for("verify-pending", 1, 20s)) << log();
+    ASSERT_TRUE(wait_for(HUNG, 1, 20s)) << log();
+    ASSERT_TRUE(wait_for("spawned", 2));
+    stop_watchdog();
+
+    const auto all = lines();
+    ASSERT_GE(all.size(), 5u) << log();
+    EXPECT_EQ(all[0].text, STARTED);
+    EXPECT_TRUE(is_spawn(all[1].text));
+    EXPECT_EQ(all[2].text, "verify-pending: launched player after update grace");
+    EXPECT_EQ(all[3].text, HUNG);
+    EXPECT_TRUE(is_spawn(all[4].text));
+    EXPECT_GE(all[1].at - started, 4000u) << "not within the update grace";
+    EXPECT_GE(all[3].at - started, 10000u) << "not hung while the update is in force";
+    EXPECT_EQ(count("verify-pending"), 1u);
+}
+
+// 8. A second watchdog of the same user leaves at once and leaves the first one's lock alone.
+TEST_F(Scenario, ASecondWatchdogLogsOneLineExitsWithZeroAndLeavesTheLockAlone) {
+    Launched& first = start_watchdog();
+    ASSERT_TRUE(wait_for("spawned"));
+    const auto lock = file(L"watchdog.lock");
+    EXPECT_EQ(lock, std::to_string(first.pid()));
+
+    Launched& second = start_another_watchdog();
+    EXPECT_EQ(second.wait(30s), 0u);
+    EXPECT_FALSE(first.wait(0ms)) << "the first watchdog keeps running";
+    EXPECT_EQ(count("another watchdog is live (pid=" + std::to_string(first.pid()) + "); exiting"),
+              1u)
+        << log();
+    EXPECT_EQ(count(STARTED), 1u);
+    EXPECT_EQ(file(L"watchdog.lock"), lock);
+    EXPECT_EQ(player_pids().size(), 1u);
+}
+
+// 8b. A lock left behind by a watchdog that is gone is taken over.
+TEST_F(Scenario, AStaleLockIsTakenOver) {
+    ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(watchdog_.c_str(), nullptr));
+    ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.lock", " 4000000000\r\n"));
+    Launched& watchdog = start_watchdog();
+    ASSERT_TRUE(wait_for("spawned"));
+    EXPECT_EQ(file(L"watchdog.lock"), std::to_string(watchdog.pid()));
+}
+
+// 9. The roaming folder unusable: no file can be written, and the watchdog still supervises,
+// telling standard error what it does.
+TEST_F(Scenario, WithTheRoamingFolderAFileTheWatchdogStillSupervises) {
+    make_roaming_a_file();
+    script("EXIT_AFTER_MS=1500\nEXIT_CODE=1\n");
+    start_watchdog();
+    const auto echoed = [&] { return parse_log(get_file(stderr_path_).value_or("")); };
+    const auto exits = [&] {
+        std::size_t n = 0;
+        for (const auto& line : echoed()) n += line.text == "player exited (code 1)";
+        return n;
+    };
+    ASSERT_TRUE(testing::eventually([&] { return exits() >= 2; }, 30s))
+        << get_file(stderr_path_).value_or("");
+    stop_watchdog();
+    const auto text = echoed();
+    ASSERT_GE(text.size(), 4u);
+    EXPECT_EQ(text[0].text, STARTED);
+    EXPECT_TRUE(is_spawn(text[1].text));
+    EXPECT_EQ(get_file(roaming_), "") << "the file in the folder's place is untouched";
+    EXPECT_FALSE(exists(roaming_ + L".aside\\com.vellumbeacon.player"));
+}
+
+// 10. An oversized log is cut to its newer half before the first line is added.
+TEST_F(Scenario, AnOversizedLogIsTrimmedToItsNewerHalfOnTheFirstLine) {
+    ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(watchdog_.c_str(), nullptr));
+    std::string old;
+    for (int i = 0; old.size() < 300 * 1024; ++i)
+        old += "[1700000000000] old line " + std::to_string(i) + "\n";
+    ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.log", old));
+
+    // Opening the log while the watchdog renames over it would make that rename fail under
+    // Wine, so wait for the size to change (a query that opens no handle) before reading.
+    const auto size_changed = [&] {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        return ::GetFileAttributesExW((watchdog_ + L"\\watchdog.log").c_str(),
+                                      GetFileExInfoStandard, &data) &&
+               data.nFileSizeLow != old.size();
+    };
+    start_watchdog();
+    ASSERT_TRUE(testing::eventually(size_changed, 20s));
+    ASSERT_TRUE(wait_for("spawned"));
+    stop_watchdog();
+
+    const std::size_t cut = old.find('\n', old.size() / 2) + 1;
+    const std::string written = log();
+    ASSERT_GT(written.size(), old.size() - cut);
+    EXPECT_TRUE(written.substr(0, old.size() - cut) == old.substr(cut));
+    const auto fresh = parse_log(written.substr(old.size() - cut));
+    ASSERT_EQ(fresh.size(), 2u);
+    EXPECT_EQ(fresh[0].text, STARTED);
+    EXPECT_TRUE(is_spawn(fresh[1].text));
+}
+
+// Crash to relaunch with a one-second interval: each crash (stamped by the player just before
+// it faults) is followed by a spawn within the interval plus Wine's ~0.5 s to end a process
+// that faulted; the watchdog's own part is well under 100 ms.
+TEST_F(Scenario, ACrashIsRelaunchedInTheTickThatSeesIt) {
+    script("CRASH_AFTER_MS=3500\n");  // past the startup grace: no back-off
+    start_watchdog();
+    ASSERT_TRUE(wait_for("spawned", 3, 40s)) << log();
+    stop_watchdog();
+    std::vector<std::uint64_t> crashed_at;
+    std::size_t start = 0;
+    const std::string traced = trace();
+    while (start < traced.size()) {
+        const std::size_t end = traced.find('\n', start);
+        const std::string line = traced.substr(start, end - start);
+        if (line.find(" crash ") != std::string::npos) crashed_at.push_back(std::stoull(line));
+        start = end == std::string::npos ? traced.size() : end + 1;
+    }
+    std::vector<std::uint64_t> spawned_at;
+    for (const auto& line : lines()) {
+        if (is_spawn(line.text)) spawned_at.push_back(line.at);
+        EXPECT_EQ(line.text.find("rapid"), std::string::npos) << line.text;
+    }
+    ASSERT_GE(crashed_at.size(), 2u) << traced;
+    ASSERT_GE(spawned_at.size(), 3u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::uint64_t latency = spawned_at[i + 1] - crashed_at[i];
+        std::printf("crash to relaunch: %llu ms\n", static_cast<unsigned long long>(latency));
+        EXPECT_LE(latency, 1000u + 1000u);
+    }
+}
+
+// An interval of 2^64-1 seconds is a very long pause, not one that wraps into a short one.
+TEST_F(Scenario, AHugeIntervalNeverBecomesAShortPause) {
+    set(L"VELLUMBEACON_WATCHDOG_CHECK_INTERVAL_SECS", L"18446744073709551615");
+    script("EXIT_AFTER_MS=100\n");
+    Launched& watchdog = start_watchdog();
+    ASSERT_TRUE(wait_for("spawned"));
+    watch(4s);
+    EXPECT_FALSE(watchdog.wait(0ms));
+    EXPECT_EQ(messages().size(), 2u) << log();
+}
+
+}  // namespace
+}  // namespace wd
