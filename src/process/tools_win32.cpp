@@ -75,7 +75,7 @@ struct Started {
 };
 
 // CreateProcessW with the handles owned on the line after; the error when it fails.
-std::variant<Started, DWORD> create_process(const Path& program, std::u16string command_line,
+std::variant<Started, DWORD> create_process(const Path& program, const std::u16string& command_line,
                                             DWORD flags, STARTUPINFOW& si) {
     const auto app = win_path(program);
     if (!app || command_line.find(u'\0') != std::u16string::npos) return DWORD{ERROR_INVALID_NAME};

@@ -10,7 +10,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::get_file;
 using testing::Launched;
-using testing::LogLine;
 using testing::now_ms;
 using testing::parse_log;
 using testing::player_pids;
@@ -261,7 +260,7 @@ TEST_F(Scenario, AnOversizedLogIsTrimmedToItsNewerHalfOnTheFirstLine) {
     ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
     ASSERT_TRUE(::CreateDirectoryW(watchdog_.c_str(), nullptr));
     std::string old;
-    for (int i = 0; old.size() < 300 * 1024; ++i)
+    for (int i = 0; old.size() < std::size_t{300} * 1024; ++i)
         old += "[1700000000000] old line " + std::to_string(i) + "\n";
     ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.log", old));
 

@@ -36,7 +36,10 @@ class MemWorld : public World {
     std::map<Path, std::string> files;
     std::set<Path> folders{u"C:\\", u"C:\\Users", u"C:\\Users\\kiosk", u"C:\\Users\\kiosk\\AppData",
                            u"C:\\Users\\kiosk\\AppData\\Roaming"};
-    std::set<Path> unwritable;  // replacements and appends of these paths fail
+    std::set<Path> unwritable;         // replacements and appends of these paths fail
+    std::set<Path> read_only_folders;  // nothing in these folders can be written
+    // Sees every whole-file read and may change what it returns (a file caught mid-write).
+    std::function<std::optional<std::string>(const Path&, std::optional<std::string>)> on_read;
     bool has_stderr = true;
     std::string stderr_text;
     std::uint64_t bytes_read = 0;    // everything handed out by the read operations
@@ -87,6 +90,7 @@ class MemWorld : public World {
         if (folders.count(folder)) return true;
         const auto parent = parent_folder(folder);
         if (parent && *parent != folder && !create_dirs(*parent)) return false;
+        if (parent && read_only_folders.count(*parent)) return false;
         folders.insert(folder);
         return true;
     }
@@ -94,9 +98,12 @@ class MemWorld : public World {
     std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) override {
         ++whole_reads;
         const auto it = files.find(path);
-        if (it == files.end() || it->second.size() > max_bytes) return std::nullopt;
-        bytes_read += it->second.size();
-        return it->second;
+        std::optional<std::string> found;
+        if (it != files.end()) found = it->second;
+        if (on_read) found = on_read(path, found);
+        if (!found || found->size() > max_bytes) return std::nullopt;
+        bytes_read += found->size();
+        return found;
     }
 
     std::optional<std::uint64_t> file_size(const Path& path) override {
@@ -195,7 +202,9 @@ class MemWorld : public World {
     OsError writable(const Path& path) const {
         const auto parent = parent_folder(path);
         if (!parent || !folders.count(*parent)) return MEM_PATH_NOT_FOUND;
-        if (unwritable.count(path) || folders.count(path)) return MEM_ACCESS_DENIED;
+        if (unwritable.count(path) || folders.count(path) || read_only_folders.count(*parent)) {
+            return MEM_ACCESS_DENIED;
+        }
         return 0;
     }
 };

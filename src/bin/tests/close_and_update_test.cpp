@@ -29,7 +29,7 @@ void put_closed(SimWorld& world, std::uint64_t closed_at, std::optional<std::int
                           (logon ? ",\"logonTime\":" + std::to_string(*logon) : "") + "}";
 }
 
-void put_sentinel(SimWorld& world, std::int64_t started_at) {
+void put_sentinel(SimWorld& world, std::uint64_t started_at) {
     world.create_dirs(UPDATES);
     world.files[SENTINEL] =
         "{\"startedAtMs\":" + std::to_string(started_at) + ",\"version\":\"2.4.0\"}";
@@ -197,7 +197,7 @@ TEST(UpdateState, GraceFirstThenTheHangCapThenIgnored) {
     };
     for (const auto& c : cases) {
         SimWorld world;
-        put_sentinel(world, static_cast<std::int64_t>(world.wall_ms) - c.age_ms);
+        put_sentinel(world, world.wall_ms - static_cast<std::uint64_t>(c.age_ms));
         WatchdogConfig config;
         config.update_grace_ms = c.grace_ms;
         config.update_hang_cap_ms = c.cap_ms;

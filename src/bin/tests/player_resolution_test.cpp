@@ -17,7 +17,7 @@ const Path PLAYER_JSON =
     u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog\\player.json";
 
 // tasklist answers as Windows does for the processes in `alive` (pid and image name).
-void run_processes(MemWorld& world, std::map<std::uint32_t, std::string> alive) {
+void run_processes(MemWorld& world, const std::map<std::uint32_t, std::string>& alive) {
     world.tool_output = [alive](const ToolCall& call) -> std::optional<std::string> {
         for (const auto& [pid, image] : alive) {
             if (call.args == tasklist_args(pid, "") || call.args == tasklist_args(pid, image)) {

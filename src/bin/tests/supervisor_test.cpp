@@ -11,7 +11,6 @@ namespace {
 
 using testing::DIR;
 using testing::Loop;
-using testing::PLAYER;
 using testing::SimProcess;
 using testing::SimWorld;
 using testing::spawned;
@@ -113,7 +112,7 @@ TEST(SleepSlices, AnyIntervalIsSleptInFullInSlicesOfADay) {
         {1, {1000}, 0},
         {86'400, {86'400'000}, 0},
         {86'401, {86'400'000, 1000}, 0},
-        {UINT64_MAX, {86'400'000, 86'400'000, 86'400'000}, UINT64_MAX - 3 * 86'400},
+        {UINT64_MAX, {86'400'000, 86'400'000, 86'400'000}, UINT64_MAX - 3ULL * 86'400},
         {UINT64_MAX / 1000 + 1, {86'400'000}, UINT64_MAX / 1000 + 1 - 86'400},
     };
     for (const auto& c : cases) {
@@ -144,8 +143,8 @@ TEST(Supervise, LongIntervalsAgainstTheGrace) {
         config.check_interval_secs = c.interval;
         config.startup_grace_ms = c.grace_ms;
         Loop loop(world, config);
-        std::vector<std::uint64_t> pauses;
-        for (int i = 0; i < 4; ++i) pauses.push_back(loop.tick());
+        std::vector<std::uint64_t> pauses(4);
+        for (auto& pause : pauses) pause = loop.tick();
         EXPECT_EQ(pauses, c.pauses) << c.interval << "/" << c.grace_ms;
     }
 }
@@ -211,8 +210,8 @@ TEST(Supervise, NoExecutableIsReportedEveryTickWithThePlainPause) {
     SimWorld world;
     world.files.erase(world.player_exe);
     Loop loop(world);
-    std::vector<std::uint64_t> pauses;
-    for (int i = 0; i < 3; ++i) pauses.push_back(loop.tick());
+    std::vector<std::uint64_t> pauses(3);
+    for (auto& pause : pauses) pause = loop.tick();
     EXPECT_EQ(pauses, (std::vector<std::uint64_t>{3, 3, 3}));
     EXPECT_EQ(loop.messages(),
               std::vector<std::string>(

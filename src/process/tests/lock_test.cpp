@@ -36,7 +36,7 @@ TEST(LockText, TrimmedDecimalUpToTheLargestPid) {
 }
 
 // A world in which tasklist lists exactly the pids in `alive`.
-MemWorld world_with(std::optional<std::string> lock, std::set<std::uint32_t> alive) {
+MemWorld world_with(std::optional<std::string> lock, const std::set<std::uint32_t>& alive) {
     MemWorld world;
     if (lock) {
         world.create_dirs(DIR);

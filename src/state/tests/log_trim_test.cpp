@@ -39,8 +39,8 @@ TEST(LogTrim, CutsAfterTheFirstLineFeedAtOrAfterTheMidpoint) {
     } cases[] = {
         {"at the threshold: untouched", std::string(LOG_TRIM_THRESHOLD_BYTES, '\n'), 0},
         {"one byte past: trimmed", std::string(LOG_TRIM_THRESHOLD_BYTES + 1, '\n'), 131073},
-        {"midpoint inside a line", equal_lines, 2049 * 64},
-        {"midpoint on a line start drops that line too", on_boundary, 2050 * 64},
+        {"midpoint inside a line", equal_lines, std::size_t{2049} * 64},
+        {"midpoint on a line start drops that line too", on_boundary, std::size_t{2050} * 64},
         {"line feed on the midpoint", lf_at_midpoint, 131074},
         {"no line feed after the midpoint", no_lf_after_midpoint, 131072},
     };
@@ -60,7 +60,7 @@ TEST(LogTrim, ReadsNothingBeforeTheMidpoint) {
     trim_log(world, LOG_PATH);
     EXPECT_EQ(world.whole_reads, 0u);
     EXPECT_LE(world.bytes_read, 400'000u);  // from the midpoint only
-    EXPECT_TRUE(world.files[LOG_PATH] == lines(8000, 100).substr(4001 * 100));
+    EXPECT_TRUE(world.files[LOG_PATH] == lines(8000, 100).substr(std::size_t{4001} * 100));
 }
 
 TEST(LogTrim, MissingOrUnwritableLogIsLeftAlone) {
@@ -82,8 +82,8 @@ TEST(LogTrim, LogLineTrimsBeforeAppendingItsLine) {
     const std::string big = lines(4098, 64);
     world.files[LOG_PATH] = big;
     log_line(world, "vellumbeacon-watchdog started");
-    EXPECT_EQ(world.files[LOG_PATH],
-              big.substr(2050 * 64) + "[1765000000000] vellumbeacon-watchdog started\n");
+    EXPECT_EQ(world.files[LOG_PATH], big.substr(std::size_t{2050} * 64) +
+                                         "[1765000000000] vellumbeacon-watchdog started\n");
 }
 
 }  // namespace

@@ -1,0 +1,185 @@
+// Faults of the files, the tools and the player, injected into the simulated world: the loop
+// goes on supervising, keeps what it stored, and never throws.
+#include <gtest/gtest.h>
+
+#include "bin/supervisor.h"
+#include "sim_loop.h"
+
+namespace wd {
+namespace {
+
+using testing::DIR;
+using testing::Loop;
+using testing::SimProcess;
+using testing::SimWorld;
+using testing::spawned;
+
+const Path APP = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player";
+const std::string HUNG = "player hung (process alive, liveness stale) - killing";
+
+std::size_t count(const std::vector<std::string>& lines, const std::string& part) {
+    std::size_t n = 0;
+    for (const auto& line : lines) n += line.find(part) != std::string::npos;
+    return n;
+}
+
+void crash_every_10s(SimWorld& world) {
+    world.behaviour = [&world](SimProcess& p) {
+        p.heartbeat = true;
+        p.exits_at_ms = world.wall_ms + 10'000;
+        p.exits_with = 1;
+    };
+}
+
+void put(SimWorld& world, const Path& path, std::string text) {
+    world.create_dirs(*parent_folder(path));
+    world.files[path] = std::move(text);
+}
+
+// A player someone else started, found through its liveness pid, that stops writing it.
+SimProcess& adopted_silent_player(SimWorld& world) {
+    SimProcess& p = world.add_process({});
+    world.write_liveness(p);
+    return p;
+}
+
+TEST(Faults, StoredFilesThatCannotBeWrittenNeitherStopSupervisionNorLoseTheirContent) {
+    const struct {
+        const char* name;
+        std::function<void(SimWorld&)> inject;
+    } cases[] = {
+        {"watchdog folder read-only", [](SimWorld& w) { w.read_only_folders.insert(DIR); }},
+        {"records cannot be replaced (disk full)",
+         [](SimWorld& w) {
+             w.unwritable.insert(DIR + u"\\recoveries.txt");
+             w.unwritable.insert(DIR + u"\\last-crash.json");
+         }},
+        {"log, counter and record all refused",
+         [](SimWorld& w) {
+             for (const char16_t* name : {u"\\recoveries.txt", u"\\last-crash.json",
+                                          u"\\watchdog.log", u"\\liveness.json"}) {
+                 w.unwritable.insert(DIR + name);
+             }
+         }},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        put(world, DIR + u"\\recoveries.txt", "41");
+        put(world, DIR + u"\\last-crash.json", "{\"what\":\"player exited (code 1)\",\"at\":1}");
+        crash_every_10s(world);
+        c.inject(world);
+        Loop loop(world);
+        loop.ticks(60);  // three minutes: a crash every ten seconds
+        const auto lines = loop.messages();
+        EXPECT_GE(count(lines, "player exited (code 1)"), 10u) << c.name;
+        EXPECT_EQ(count(lines, "spawned"), count(lines, "player exited") + 1) << c.name;
+        EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "41") << c.name;
+        EXPECT_EQ(world.files[DIR + u"\\last-crash.json"],
+                  "{\"what\":\"player exited (code 1)\",\"at\":1}")
+            << c.name;
+    }
+}
+
+TEST(Faults, AWatchdogFolderThatIsAFileIsLeftAloneAndTheLogGoesToStandardError) {
+    SimWorld world;
+    put(world, APP + u"\\watchdog", "not a folder");
+    crash_every_10s(world);
+    Loop loop(world);
+    loop.ticks(20);
+    const auto lines = loop.messages();
+    EXPECT_GE(count(lines, "player exited (code 1)"), 5u);
+    EXPECT_EQ(world.files[APP + u"\\watchdog"], "not a folder");
+    for (const char16_t* name : {u"\\watchdog.log", u"\\recoveries.txt", u"\\last-crash.json"}) {
+        EXPECT_EQ(world.files.count(APP + u"\\watchdog" + name), 0u);
+    }
+}
+
+TEST(Faults, UnreadableRecordsAreIgnoredAndNeverRewrittenOrDeleted) {
+    const std::string big(1024 * 1024 + 1, ' ');
+    const struct {
+        const char* name;
+        Path file;
+        std::string text;
+    } cases[] = {
+        {"player.json not UTF-8", DIR + u"\\player.json", "{\"exePath\":\"\xff\"}"},
+        {"closed.json truncated", DIR + u"\\closed.json", "{\"closedAt\":17650"},
+        {"closed.json enormous", DIR + u"\\closed.json", big},
+        {"updating.json enormous", APP + u"\\updates\\updating.json", big},
+        {"updating.json truncated", APP + u"\\updates\\updating.json", "{\"startedAtMs\":1"},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        put(world, c.file, c.text);
+        Loop loop(world);
+        loop.ticks(40);
+        EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1000)}) << c.name;
+        EXPECT_EQ(world.files[c.file], c.text) << c.name;
+    }
+}
+
+// A liveness record caught half-written counts as absent for that one tick: past the startup
+// grace that tick ends the player; the ticks before and after see the record again.
+TEST(Faults, ALivenessRecordCaughtMidWriteIsAbsentForThatTickOnly) {
+    SimWorld world;
+    bool tear = false;
+    world.on_read = [&tear](const Path& path, std::optional<std::string> found) {
+        if (found && tear && path.find(u"liveness.json") != Path::npos) {
+            found->resize(found->size() / 2);
+        }
+        return found;
+    };
+    Loop loop(world);
+    loop.ticks(29);
+    EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1000)});
+    tear = true;
+    loop.tick();
+    tear = false;
+    EXPECT_EQ(loop.messages(), (std::vector<std::string>{HUNG, spawned(1001)}));
+    loop.ticks(100);
+    EXPECT_TRUE(loop.messages().empty());
+}
+
+TEST(Faults, ToolsThatFailOrLieNeverStopTheLoop) {
+    const struct {
+        const char* name;
+        std::function<std::optional<std::string>(const testing::ToolCall&)> tasklist;
+        std::function<std::optional<std::uint32_t>(const testing::ToolCall&)> taskkill;
+        std::size_t spawned;
+    } cases[] = {
+        // An unseen adopted player is taken as gone: a player of its own is started.
+        {"tasklist missing or ended for hanging",
+         [](const testing::ToolCall&) { return std::nullopt; }, nullptr, 1},
+        {"tasklist prints garbage",
+         [](const testing::ToolCall&) { return std::optional<std::string>("\xff\xfe\x00garbage"); },
+         nullptr, 1},
+        // The adopted player hangs and cannot be ended: recorded, and one of its own started.
+        {"taskkill missing", nullptr, [](const testing::ToolCall&) { return std::nullopt; }, 1},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        SimProcess& silent = adopted_silent_player(world);
+        if (c.tasklist) world.tool_output = c.tasklist;
+        if (c.taskkill) world.tool_status = c.taskkill;
+        Loop loop(world);
+        loop.ticks(40);
+        EXPECT_EQ(world.spawned.size(), c.spawned) << c.name;
+        EXPECT_TRUE(world.processes.at(silent.pid).alive) << c.name;
+        EXPECT_EQ(world.alive_count(), 2u) << c.name;
+    }
+}
+
+TEST(Faults, AnOwnPlayerThatIgnoresItsForcedEndIsRecordedAndReplaced) {
+    SimWorld world;
+    world.behaviour = [&world](SimProcess& p) {
+        p.ignores_kill = world.spawned.empty();  // the first one only; none writes liveness
+    };
+    Loop loop(world);
+    loop.ticks(45);
+    const auto lines = loop.messages();
+    EXPECT_EQ(count(lines, HUNG), 2u) << "each new player goes silent too";
+    EXPECT_TRUE(world.processes.at(1000).alive) << "it survived its forced end";
+    EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "2");
+}
+
+}  // namespace
+}  // namespace wd
