@@ -287,6 +287,46 @@ TEST_F(Scenario, AnOversizedLogIsTrimmedToItsNewerHalfOnTheFirstLine) {
     EXPECT_TRUE(is_spawn(fresh[1].text));
 }
 
+// Files held open without sharing and a 1 GiB record: supervision goes on, a locked file keeps
+// its content, and the counter resumes from it once it is free again.
+TEST_F(Scenario, LockedAndEnormousFilesNeitherStopSupervisionNorLoseData) {
+    ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(watchdog_.c_str(), nullptr));
+    ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.lock", "4000000000"));
+    ASSERT_TRUE(put_file(watchdog_ + L"\\recoveries.txt", "41"));
+    const auto hold = [&](const wchar_t* name) {
+        return win32::UniqueFile(::CreateFileW((watchdog_ + L"\\" + name).c_str(),
+                                               GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    win32::UniqueFile lock = hold(L"watchdog.lock");
+    win32::UniqueFile counter = hold(L"recoveries.txt");
+    ASSERT_TRUE(lock && counter);
+    {
+        win32::UniqueFile huge(::CreateFileW((watchdog_ + L"\\closed.json").c_str(), GENERIC_WRITE,
+                                             0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                             nullptr));
+        LARGE_INTEGER size;
+        size.QuadPart = 1LL << 30;
+        ASSERT_TRUE(::SetFilePointerEx(huge.get(), size, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::SetEndOfFile(huge.get()));
+    }
+    script("CRASH_AFTER_MS=300\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for(CRASHED, 3, 40s)) << log();
+    EXPECT_EQ(count(STARTED), 1u);
+    EXPECT_EQ(count("standing down"), 0u);
+    EXPECT_TRUE(file(L"last-crash.json"));
+    counter.reset();
+    EXPECT_EQ(get_file(watchdog_ + L"\\recoveries.txt"), "41") << "kept while it was locked";
+    const std::size_t crashes = count(CRASHED);
+    ASSERT_TRUE(wait_for(CRASHED, crashes + 1, 40s)) << log();
+    stop_watchdog();
+    EXPECT_EQ(file(L"recoveries.txt"), "42");
+    lock.reset();
+    EXPECT_EQ(file(L"watchdog.lock"), "4000000000");
+}
+
 // Crash to relaunch with a one-second interval: each crash (stamped by the player just before
 // it faults) is followed by a spawn within the interval plus Wine's ~0.5 s to end a process
 // that faulted; the watchdog's own part is well under 100 ms.
