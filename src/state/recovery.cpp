@@ -17,12 +17,29 @@ std::uint64_t next_recovery_count(const std::optional<std::string>& counter_text
     return old == MAX ? MAX : old + 1;
 }
 
+namespace {
+
+// A counter file that is there but cannot be read just now, typically because another
+// program holds it open without sharing. One that is too large to be a count is not.
+bool counter_held_by_another(World& world, const Path& counter) {
+    if (world.path_kind(counter) != PathKind::File) return false;
+    const auto size = world.file_size(counter);
+    return !size || *size <= MAX_READ_BYTES;
+}
+
+}  // namespace
+
 void record_recovery(World& world, std::string_view what) {
     if (const auto dir = watchdog_dir(world)) {
         const Path counter = join(*dir, RECOVERIES_FILE);
         world.create_dirs(*dir);
-        const std::uint64_t count = next_recovery_count(read_text(world, counter));
-        world.write_atomic(counter, std::to_string(count));
+        auto text = read_bytes(world, counter);
+        // Counting from 1 over a counter that only could not be read would lose the count
+        // for good once the file is free again: this one recovery goes uncounted instead.
+        if (text || !counter_held_by_another(world, counter)) {
+            if (text && !is_valid_utf8(*text)) text.reset();
+            world.write_atomic(counter, std::to_string(next_recovery_count(text)));
+        }
     }
     // A fresh lookup: the counter's failures must not keep the crash record from being written.
     const auto dir = watchdog_dir(world);

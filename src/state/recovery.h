@@ -15,8 +15,8 @@ namespace wd {
 std::uint64_t next_recovery_count(const std::optional<std::string>& counter_text);
 
 // Counts one recovery in recoveries.txt, then replaces last-crash.json with `what` and the
-// wall-clock time, each through a whole-file replacement. Logs nothing; never fails towards
-// the caller.
+// wall-clock time, each through a whole-file replacement. A counter that exists but cannot be
+// read at the moment is left as it is. Logs nothing; never fails towards the caller.
 void record_recovery(World& world, std::string_view what);
 
 }  // namespace wd

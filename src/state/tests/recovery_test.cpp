@@ -67,6 +67,36 @@ TEST(RecordRecovery, CounterFailureDoesNotStopTheCrashRecord) {
     EXPECT_EQ(world.files[LAST_CRASH], R"J({"what":"x","at":1765000000000})J");
 }
 
+// Only a counter that is missing or holds no valid count starts again at 1; one that is there
+// but held open by another program keeps its value, so that no count is lost once it is free.
+TEST(RecordRecovery, ACounterThatCannotBeReadJustNowIsLeftAsItIs) {
+    const struct {
+        const char* name;
+        std::optional<std::string> content;  // none: no file
+        bool readable;
+        std::string after;
+    } cases[] = {
+        {"held open by another program", "41", false, "41"},
+        {"held open, then free again", "41", true, "42"},
+        {"missing", std::nullopt, true, "1"},
+        {"too large to be a count", std::string(1024 * 1024 + 1, '7'), true, "1"},
+        {"not UTF-8", "4\xFF", true, "1"},
+    };
+    for (const auto& c : cases) {
+        MemWorld world;
+        world.create_dirs(DIR);
+        if (c.content) world.files[COUNTER] = *c.content;
+        if (!c.readable) {
+            world.on_read = [](const Path& path, const std::optional<std::string>& found) {
+                return path == COUNTER ? std::nullopt : found;
+            };
+        }
+        record_recovery(world, "x");
+        EXPECT_EQ(world.files[COUNTER], c.after) << c.name;
+        EXPECT_EQ(world.files[LAST_CRASH], R"J({"what":"x","at":1765000000000})J") << c.name;
+    }
+}
+
 TEST(RecordRecovery, InvalidUtf8CounterRestartsAtOneAndNoKnownFolderWritesNothing) {
     MemWorld world;
     world.create_dirs(DIR);
