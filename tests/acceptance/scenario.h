@@ -172,22 +172,12 @@ class Scenario : public ::testing::Test {
     // Waits until `n` log lines contain `part`, sampling the players alive meanwhile.
     bool wait_for(const std::string& part, std::size_t n = 1,
                   std::chrono::milliseconds timeout = 30s) {
-        return eventually(
-            [&] {
-                most_players_ = std::max(most_players_, player_pids().size());
-                return count(part) >= n;
-            },
-            timeout);
+        return eventually([&] { return sample_players() && count(part) >= n; }, timeout);
     }
 
     // Lets `duration` pass, sampling the players alive.
     void watch(std::chrono::milliseconds duration) {
-        eventually(
-            [&] {
-                most_players_ = std::max(most_players_, player_pids().size());
-                return false;
-            },
-            duration);
+        eventually([&] { return !sample_players(); }, duration);
     }
 
     std::optional<std::string> file(const std::wstring& name) const {
@@ -225,6 +215,12 @@ class Scenario : public ::testing::Test {
     std::wstring roaming_, app_, watchdog_, stderr_path_, script_path_, trace_path_;
 
   private:
+    // Notes how many players are alive now; always true.
+    bool sample_players() {
+        most_players_ = std::max(most_players_, player_pids().size());
+        return true;
+    }
+
     // Also repairs the prefix after a run that ended before its clean-up.
     void restore_roaming() {
         // The known folder cannot be asked while it is a file.
