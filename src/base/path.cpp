@@ -60,6 +60,23 @@ std::optional<Path> parent_folder(std::u16string_view path) {
     return Path(folder);
 }
 
+bool same_components(std::u16string_view a, std::u16string_view b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    for (;;) {
+        const bool a_sep = i < a.size() && is_separator(a[i]);
+        const bool b_sep = j < b.size() && is_separator(b[j]);
+        if (a_sep != b_sep) return false;
+        if (a_sep) {
+            while (i < a.size() && is_separator(a[i])) ++i;
+            while (j < b.size() && is_separator(b[j])) ++j;
+            continue;
+        }
+        if (i == a.size() || j == b.size()) return i == a.size() && j == b.size();
+        if (a[i++] != b[j++]) return false;
+    }
+}
+
 std::string path_display(std::u16string_view path) {
     return utf16_to_utf8_lossy(path);
 }

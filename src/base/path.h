@@ -26,6 +26,10 @@ Path with_final_component(std::u16string_view path, std::u16string_view name);
 // The folder holding the last component; none when there is no final component or no folder.
 std::optional<Path> parent_folder(std::u16string_view path);
 
+// True when both paths have the same components, compared exactly: "\\" and "/" are both
+// separators, and a run of them counts as one ("C:\\A/x" and "C:\\A\\\\x" are the same path).
+bool same_components(std::u16string_view a, std::u16string_view b);
+
 // Display form for log lines: UTF-8, unpaired surrogates shown as U+FFFD.
 std::string path_display(std::u16string_view path);
 

@@ -10,6 +10,7 @@
 #endif
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,7 +59,19 @@ inline HANDLE invalid_file_handle() {
 }
 
 using UniqueHandle = BasicHandle<null_handle>;        // processes, threads, jobs
-using UniqueFile = BasicHandle<invalid_file_handle>;  // CreateFileW results
+using UniqueFile = BasicHandle<invalid_file_handle>;  // CreateFileW, Toolhelp snapshots
+
+// A directory listing from FindFirstFileExW, closed with FindClose; invalid values are held
+// as null.
+struct FindCloser {
+    void operator()(HANDLE h) const { ::FindClose(h); }
+};
+using UniqueFind = std::unique_ptr<void, FindCloser>;
+inline UniqueFind find_first(const std::wstring& pattern, WIN32_FIND_DATAW& entry) {
+    const HANDLE h = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry,
+                                        FindExSearchNameMatch, nullptr, 0);
+    return UniqueFind(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
 
 // NUL-terminated copy for Win32 calls.
 inline std::wstring to_wide(std::u16string_view path) {

@@ -17,6 +17,8 @@ namespace wd {
 
 // A system error number; 0 means success.
 using OsError = std::uint32_t;
+// The file was not what the caller saw a moment before (ERROR_HANDLE_EOF on Windows).
+inline constexpr OsError OS_ERROR_FILE_CHANGED = 38;
 
 // What a poll of a child process found.
 struct ChildRunning {};
@@ -80,8 +82,11 @@ class World {
     virtual OsError write_atomic(const Path& path, std::string_view bytes) = 0;
 
     // Replaces the file whole with its own bytes from `offset` to the end, streamed, the same
-    // way as write_atomic.
-    virtual OsError replace_with_tail(const Path& path, std::uint64_t offset) = 0;
+    // way as write_atomic. When the file holds fewer than `expected_size` bytes as it is opened
+    // for the copy (another process replaced it meanwhile), nothing is replaced and
+    // OS_ERROR_FILE_CHANGED is returned.
+    virtual OsError replace_with_tail(const Path& path, std::uint64_t offset,
+                                      std::uint64_t expected_size) = 0;
 
     // Appends at the end of the file, creating it when missing.
     virtual bool append(const Path& path, std::string_view bytes) = 0;
@@ -91,9 +96,6 @@ class World {
 
     // This process's id.
     virtual std::uint32_t current_pid() = 0;
-
-    // Ends this process at once with the status.
-    [[noreturn]] virtual void exit_process(std::uint32_t status) = 0;
 
     // Runs a system tool by bare name ("tasklist") with the arguments, standard input from the
     // null device; its standard output, or none when it could not be run, its output could not

@@ -9,7 +9,7 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wd::Win32World world;
     const wd::WatchdogConfig config = wd::read_config(world);
-    wd::claim_instance_lock(world);  // ends this process when another watchdog is live
+    if (!wd::claim_instance_lock(world)) return 0;  // another watchdog is live
     wd::log_line(world, "vellumbeacon-watchdog started");
     wd::supervise(world, config);
 }

@@ -31,19 +31,44 @@ NameParts split_name(std::u16string_view name) {
 Identification identify_player(World& world, bool child_running,
                                const std::optional<PlayerInfo>& player,
                                const std::optional<LivenessRecord>& liveness) {
-    if (child_running) return {true, std::nullopt, std::nullopt};
-    const std::string image = player ? player->image_name : std::string();
+    if (child_running) return {true, std::nullopt, std::nullopt, {}};
+    const bool any_pid = (player && player->pid) || liveness;
+    if (!any_pid) return {};
+    std::string image = player_image_name(world, player);
+    if (image.empty()) return {};
     std::optional<std::uint32_t> probed;
     if (player && player->pid) {
         probed = player->pid;
         if (pid_running_as(world, image, *player->pid)) {
-            return {true, player->pid, player->started_at};
+            return {true, player->pid, player->started_at, std::move(image)};
         }
     }
     if (liveness && liveness->pid != probed) {
-        if (pid_running_as(world, image, liveness->pid)) return {true, liveness->pid, std::nullopt};
+        if (pid_running_as(world, image, liveness->pid)) {
+            return {true, liveness->pid, std::nullopt, std::move(image)};
+        }
     }
-    return {};
+    return {false, std::nullopt, std::nullopt, std::move(image)};
+}
+
+std::string player_image_name(World& world, const std::optional<PlayerInfo>& player) {
+    if (player && !player->image_name.empty()) return player->image_name;
+    const auto exe = resolve_player_exe(world);
+    return exe ? launch_image_name(world, *exe) : std::string();
+}
+
+std::string launch_image_name(World& world, const Path& exe) {
+    const auto name = final_component(exe);
+    if (!name) return {};
+    std::string image = utf16_to_utf8_lossy(*name);
+    const bool bare = exe.find_first_of(u"\\/:") == Path::npos;
+    const bool has_exe =
+        image.size() >= 4 && equals_ascii_nocase(image.substr(image.size() - 4), ".exe");
+    if (bare ? image.find('.') == std::string::npos
+             : !has_exe && world.path_kind(exe + u".exe") == PathKind::File) {
+        image += ".exe";
+    }
+    return image;
 }
 
 std::optional<Path> resolve_player_exe(World& world) {
@@ -67,7 +92,7 @@ std::optional<Path> find_sibling_exe(World& world) {
     if (!names) return std::nullopt;
     for (const auto& name : *names) {
         Path candidate = join(*folder, name);
-        if (candidate == *own) continue;
+        if (same_components(candidate, *own)) continue;
         if (world.path_kind(candidate) != PathKind::File) continue;
         const NameParts parts = split_name(name);
         if (equals_ascii_nocase(utf16_to_utf8_lossy(parts.stem), "uninstall")) continue;

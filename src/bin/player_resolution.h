@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "base/path.h"
 #include "base/world.h"
@@ -17,14 +18,24 @@ struct Identification {
     std::optional<std::uint32_t> adopted_pid;  // found, and not the own child
     std::optional<std::uint64_t>
         adopted_started_at_ms;  // startedAt, when found through player.json
+    std::string image_name;     // the image the probes asked for; empty when none ran
 };
 
-// The own child when it runs (no probe); else player.json's pid with its image name; else the
-// liveness pid (with the image name, by pid alone without player.json), unless that is the pid
-// just probed.
+// The own child when it runs (no probe); else player.json's pid, then the liveness pid (unless
+// that is the pid just probed), each only under the player's image name (player_image_name).
+// Process ids are reused, so without an image name nothing is adopted.
 Identification identify_player(World& world, bool child_running,
                                const std::optional<PlayerInfo>& player,
                                const std::optional<LivenessRecord>& liveness);
+
+// The image name the player runs under: player.json's imageName, or when that is absent or
+// empty, the file name of the executable a launch would start; empty when neither is known.
+std::string player_image_name(World& world, const std::optional<PlayerInfo>& player);
+
+// The file name a process started from `exe` is listed under: its final component, with
+// ".exe" added where the launch adds it (a bare name without a dot; a path not ending in
+// ".exe" when that file exists with the extension).
+std::string launch_image_name(World& world, const Path& exe);
 
 // The override variable, then a fresh read of player.json's exePath, then find_sibling_exe:
 // the first that names something existing (a folder counts). Logs nothing.

@@ -185,8 +185,8 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
         view.liveness && age_ms(view.now_ms, view.liveness->ts) < config.hang_timeout_ms;
 
     const auto player = read_player_info(world, player_info_path(world));
-    view.image_name = player ? player->image_name : std::string();
-    const Identification found = identify_player(world, view.child_running, player, view.liveness);
+    Identification found = identify_player(world, view.child_running, player, view.liveness);
+    view.image_name = std::move(found.image_name);
     view.player_alive = found.player_alive;
     if (found.adopted_pid) state.adopted_pid = *found.adopted_pid;
     view.adopted_started_at_ms = found.adopted_started_at_ms;

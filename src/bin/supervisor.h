@@ -52,7 +52,7 @@ struct TickView {
     bool liveness_fresh = false;
     bool player_alive = false;
     std::optional<std::uint64_t> adopted_started_at_ms;
-    std::string image_name;
+    std::string image_name;  // the image an adopted player was found under
     UpdateState update;
 };
 

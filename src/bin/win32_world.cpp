@@ -82,8 +82,9 @@ OsError Win32World::write_atomic(const Path& path, std::string_view bytes) {
     return win32::write_atomic(path, bytes);
 }
 
-OsError Win32World::replace_with_tail(const Path& path, std::uint64_t offset) {
-    return win32::replace_with_tail(path, offset);
+OsError Win32World::replace_with_tail(const Path& path, std::uint64_t offset,
+                                      std::uint64_t expected_size) {
+    return win32::replace_with_tail(path, offset, expected_size);
 }
 
 bool Win32World::append(const Path& path, std::string_view bytes) {
@@ -103,10 +104,6 @@ void Win32World::echo_stderr(std::string_view bytes) {
 
 std::uint32_t Win32World::current_pid() {
     return ::GetCurrentProcessId();
-}
-
-void Win32World::exit_process(std::uint32_t status) {
-    ::ExitProcess(status);
 }
 
 std::optional<std::string> Win32World::run_tool_output(std::u16string_view name,

@@ -18,11 +18,11 @@ class Win32World : public World {
     std::optional<std::string> read_range(const Path& path, std::uint64_t offset,
                                           std::size_t max_len) override;
     OsError write_atomic(const Path& path, std::string_view bytes) override;
-    OsError replace_with_tail(const Path& path, std::uint64_t offset) override;
+    OsError replace_with_tail(const Path& path, std::uint64_t offset,
+                              std::uint64_t expected_size) override;
     bool append(const Path& path, std::string_view bytes) override;
     void echo_stderr(std::string_view bytes) override;
     std::uint32_t current_pid() override;
-    [[noreturn]] void exit_process(std::uint32_t status) override;
     std::optional<std::string> run_tool_output(std::u16string_view name,
                                                const std::vector<std::u16string>& args) override;
     std::optional<std::uint32_t> run_tool_status(std::u16string_view name,

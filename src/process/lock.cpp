@@ -16,21 +16,32 @@ std::optional<std::uint32_t> parse_lock_pid(std::string_view text) {
     return static_cast<std::uint32_t>(*pid);
 }
 
-void claim_instance_lock(World& world) {
+std::string own_image_name(World& world) {
+    const auto exe = world.own_exe_path();
+    if (!exe) return {};
+    const auto name = final_component(*exe);
+    return name ? utf16_to_utf8_lossy(*name) : std::string();
+}
+
+bool claim_instance_lock(World& world) {
     const auto dir = watchdog_dir(world);
-    if (!dir) return;
+    if (!dir) return true;
     const Path lock = join(*dir, LOCK_FILE);
     world.create_dirs(*dir);
     const std::uint32_t own = world.current_pid();
     if (const auto text = read_text(world, lock)) {
         const auto pid = parse_lock_pid(*text);
-        // A pid equal to ours is a leftover of an earlier process that had our id.
-        if (pid && *pid != own && pid_running(world, *pid)) {
+        // A pid equal to ours is a leftover of an earlier process that had our id. Process ids
+        // are reused, so after a reboot the old pid may belong to anything: only a process
+        // running under our own image name is a rival, and without that name none can be told.
+        const std::string image = own_image_name(world);
+        if (pid && *pid != own && !image.empty() && pid_running_as(world, image, *pid)) {
             log_line(world, "another watchdog is live (pid=" + std::to_string(*pid) + "); exiting");
-            world.exit_process(0);
+            return false;
         }
     }
     world.write_atomic(lock, std::to_string(own));
+    return true;
 }
 
 }  // namespace wd

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/world.h"
@@ -13,10 +14,14 @@ namespace wd {
 // and decimal digits up to 4294967295. None for anything else.
 std::optional<std::uint32_t> parse_lock_pid(std::string_view text);
 
-// Returns when this watchdog may run (its pid is then in watchdog.lock, if it could be
-// written). When the lock names another live process, logs
-// "another watchdog is live (pid=<pid>); exiting" and ends this process with status 0,
-// leaving the lock as it was.
-void claim_instance_lock(World& world);
+// The file name of this program's executable, as the process list shows it; empty when the
+// path cannot be had.
+std::string own_image_name(World& world);
+
+// True when this watchdog may run (its pid is then in watchdog.lock, if it could be written).
+// When the lock names another live process of this program's image name, logs
+// "another watchdog is live (pid=<pid>); exiting" and returns false, leaving the lock as it
+// was; the caller then ends the process with status 0.
+bool claim_instance_lock(World& world);
 
 }  // namespace wd

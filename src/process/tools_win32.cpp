@@ -95,19 +95,30 @@ std::u16string tool_command_line(std::u16string_view name,
     return join_windows_args(all);
 }
 
-// Moves what the pipe holds now into `out`; false once the writer has gone and it is empty.
-bool drain(HANDLE pipe, std::string* out) {
+enum class Drained { Open, Ended, Failed };
+
+// Moves what the pipe holds now into `out` (or drops it when `out` is null). Ended once the
+// writer has gone and it is empty; Failed on any other error, or when `out` would grow past
+// MAX_TOOL_OUTPUT_BYTES.
+Drained drain(HANDLE pipe, std::string* out) {
+    const auto failure = [] {
+        return ::GetLastError() == ERROR_BROKEN_PIPE ? Drained::Ended : Drained::Failed;
+    };
     DWORD available = 0;
-    if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return failure();
     while (available > 0) {
         char buffer[4096];
         DWORD got = 0;
         const DWORD want = available < sizeof buffer ? available : sizeof buffer;
-        if (!::ReadFile(pipe, buffer, want, &got, nullptr) || got == 0) return false;
-        if (out) out->append(buffer, got);
+        if (!::ReadFile(pipe, buffer, want, &got, nullptr)) return failure();
+        if (got == 0) return Drained::Ended;
+        if (out) {
+            if (out->size() + got > MAX_TOOL_OUTPUT_BYTES) return Drained::Failed;
+            out->append(buffer, got);
+        }
         available -= got;
     }
-    return true;
+    return Drained::Open;
 }
 
 void kill_and_reap(HANDLE process) {
@@ -220,14 +231,18 @@ std::optional<std::string> run_tool_output(std::u16string_view name,
     if (!started) return std::nullopt;
 
     std::string output;
-    bool out_open = true;
-    bool err_open = true;
+    Drained out = Drained::Open;
+    Drained err = Drained::Open;
     const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
     for (;;) {
-        if (out_open) out_open = drain(out_r.get(), &output);
-        if (err_open) err_open = drain(err_r.get(), nullptr);  // read, never inspected
+        if (out == Drained::Open) out = drain(out_r.get(), &output);
+        if (err == Drained::Open) err = drain(err_r.get(), nullptr);  // read, never inspected
         const bool exited = ::WaitForSingleObject(started->process.get(), 0) == WAIT_OBJECT_0;
-        if (exited && !out_open && !err_open) return output;
+        if (out == Drained::Failed || err == Drained::Failed) {
+            kill_and_reap(started->process.get());
+            return std::nullopt;
+        }
+        if (exited && out == Drained::Ended && err == Drained::Ended) return output;
         if (::GetTickCount64() >= deadline) {
             kill_and_reap(started->process.get());
             return std::nullopt;
@@ -259,6 +274,7 @@ std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
 }
 
 SpawnResult spawn_process(const Path& program) {
+    if (!win_path(program)) return os_error_text(ERROR_INVALID_NAME);  // empty, or holds a NUL
     Path resolved = program;
     if (!has_folder(program)) {
         auto found = find_program(program, program_search_folders());

@@ -148,10 +148,13 @@ OsError write_atomic(const Path& target, std::string_view bytes) {
     return replace_atomic(target, [bytes](HANDLE file) { return write_all(file, bytes); });
 }
 
-OsError replace_with_tail(const Path& target, std::uint64_t offset) {
-    return replace_atomic(target, [&target, offset](HANDLE out) -> OsError {
+OsError replace_with_tail(const Path& target, std::uint64_t offset, std::uint64_t expected_size) {
+    return replace_atomic(target, [&target, offset, expected_size](HANDLE out) -> OsError {
         UniqueFile source = open_for_reading(target);
         if (!source) return ::GetLastError();
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(source.get(), &size)) return ::GetLastError();
+        if (static_cast<std::uint64_t>(size.QuadPart) < expected_size) return OS_ERROR_FILE_CHANGED;
         LARGE_INTEGER position{};
         position.QuadPart = static_cast<LONGLONG>(offset);
         if (!::SetFilePointerEx(source.get(), position, nullptr, FILE_BEGIN)) {
@@ -219,15 +222,13 @@ std::optional<std::vector<std::u16string>> list_folder(const Path& folder) {
     const auto pattern = win_path(join(folder, u"*"));
     if (!pattern) return std::nullopt;
     WIN32_FIND_DATAW entry{};
-    const HANDLE raw = ::FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &entry,
-                                          FindExSearchNameMatch, nullptr, 0);
-    if (raw == INVALID_HANDLE_VALUE) return std::nullopt;
-    const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> listing(raw, ::FindClose);
+    const UniqueFind listing = find_first(*pattern, entry);
+    if (!listing) return std::nullopt;
     std::vector<std::u16string> names;
     do {
         const std::u16string name = from_wide(entry.cFileName, ::lstrlenW(entry.cFileName));
         if (name != u"." && name != u"..") names.push_back(name);
-    } while (::FindNextFileW(raw, &entry));  // an error part way ends the list
+    } while (::FindNextFileW(listing.get(), &entry));  // an error part way ends the list
     return names;
 }
 

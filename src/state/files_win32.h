@@ -21,8 +21,9 @@ std::optional<std::string> read_range(const Path& path, std::uint64_t offset, st
 // (MoveFileExW, then by handle on access denied). The temporary file is deleted on failure.
 OsError write_atomic(const Path& target, std::string_view bytes);
 
-// As write_atomic, with the target's own bytes from `offset` on, copied in chunks.
-OsError replace_with_tail(const Path& target, std::uint64_t offset);
+// As write_atomic, with the target's own bytes from `offset` on, copied in chunks; nothing is
+// replaced (OS_ERROR_FILE_CHANGED) when the target holds fewer than `expected_size` bytes.
+OsError replace_with_tail(const Path& target, std::uint64_t offset, std::uint64_t expected_size);
 
 // The sequence number that the next replacement will use (tests observe the naming with it).
 std::uint64_t peek_replacement_sequence();

@@ -28,7 +28,9 @@ void trim_log(World& world, const Path& log) {
     if (!size || *size <= LOG_TRIM_THRESHOLD_BYTES) return;
     const auto cut = line_start_after(world, log, *size / 2);
     if (!cut) return;
-    world.replace_with_tail(log, *cut);
+    // Another process (a second watchdog logging its one line) may trim the log between the
+    // size query and the copy; the cut is only valid for the file that was measured.
+    world.replace_with_tail(log, *cut, *size);
 }
 
 }  // namespace wd

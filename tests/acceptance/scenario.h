@@ -53,7 +53,7 @@ inline std::uint64_t now_ms() {
 // Processes of this prefix whose image is test-player.exe.
 inline std::vector<DWORD> player_pids() {
     std::vector<DWORD> pids;
-    win32::UniqueHandle snap(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    win32::UniqueFile snap(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snap) return pids;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;

@@ -222,14 +222,21 @@ TEST_F(Scenario, ASecondWatchdogLogsOneLineExitsWithZeroAndLeavesTheLockAlone) {
     EXPECT_EQ(player_pids().size(), 1u);
 }
 
-// 8b. A lock left behind by a watchdog that is gone is taken over.
+// 8b. A lock left behind by a watchdog that is gone is taken over, also when its pid now
+// belongs to a live process of another program (as after a reboot): here this test's own.
 TEST_F(Scenario, AStaleLockIsTakenOver) {
     ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
     ASSERT_TRUE(::CreateDirectoryW(watchdog_.c_str(), nullptr));
-    ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.lock", " 4000000000\r\n"));
-    Launched& watchdog = start_watchdog();
-    ASSERT_TRUE(wait_for("spawned"));
-    EXPECT_EQ(file(L"watchdog.lock"), std::to_string(watchdog.pid()));
+    for (const std::string& stale :
+         {std::string(" 4000000000\r\n"), std::to_string(::GetCurrentProcessId())}) {
+        ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.lock", stale));
+        ::DeleteFileW((watchdog_ + L"\\watchdog.log").c_str());
+        Launched& watchdog = start_watchdog();
+        ASSERT_TRUE(wait_for("spawned")) << stale << ": " << log();
+        EXPECT_EQ(file(L"watchdog.lock"), std::to_string(watchdog.pid())) << stale;
+        EXPECT_EQ(count("another watchdog"), 0u) << stale;
+        stop_watchdog();
+    }
 }
 
 // 9. The roaming folder unusable: no file can be written, and the watchdog still supervises,

@@ -16,11 +16,6 @@ namespace wd::testing {
 inline constexpr OsError MEM_ACCESS_DENIED = 5;
 inline constexpr OsError MEM_PATH_NOT_FOUND = 3;
 
-// Thrown by MemWorld::exit_process so that a test can see the process end.
-struct ProcessExited {
-    std::uint32_t status;
-};
-
 // One run of a system tool: its name and arguments.
 struct ToolCall {
     std::u16string name;
@@ -38,6 +33,8 @@ class MemWorld : public World {
                            u"C:\\Users\\kiosk\\AppData\\Roaming"};
     std::set<Path> unwritable;         // replacements and appends of these paths fail
     std::set<Path> read_only_folders;  // nothing in these folders can be written
+    // Runs as a tail copy begins: another process may change the file then.
+    std::function<void(const Path&)> before_tail_copy;
     // Sees every whole-file read and may change what it returns (a file caught mid-write).
     std::function<std::optional<std::string>(const Path&, std::optional<std::string>)> on_read;
     bool has_stderr = true;
@@ -129,10 +126,13 @@ class MemWorld : public World {
         return 0;
     }
 
-    OsError replace_with_tail(const Path& path, std::uint64_t offset) override {
+    OsError replace_with_tail(const Path& path, std::uint64_t offset,
+                              std::uint64_t expected_size) override {
+        if (before_tail_copy) before_tail_copy(path);
         if (const OsError e = writable(path)) return e;
         auto it = files.find(path);
         if (it == files.end()) return MEM_PATH_NOT_FOUND;
+        if (it->second.size() < expected_size) return OS_ERROR_FILE_CHANGED;
         it->second = offset >= it->second.size() ? std::string() : it->second.substr(offset);
         ++replacements;
         return 0;
@@ -149,8 +149,6 @@ class MemWorld : public World {
     }
 
     std::uint32_t current_pid() override { return own_pid; }
-
-    [[noreturn]] void exit_process(std::uint32_t status) override { throw ProcessExited{status}; }
 
     std::optional<std::string> run_tool_output(std::u16string_view name,
                                                const std::vector<std::u16string>& args) override {

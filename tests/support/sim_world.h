@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "base/text.h"
 #include "mem_world.h"
 #include "process/probes.h"
 #include "state/paths.h"
@@ -34,6 +35,8 @@ class SimWorld : public MemWorld {
     std::vector<std::uint32_t> spawned;
     Path player_exe = u"C:\\Program Files\\Vellum\\player.exe";
 
+    SimWorld(const SimWorld&) = delete;  // its tools and children point back at it
+    SimWorld& operator=(const SimWorld&) = delete;
     SimWorld() {
         create_dirs(u"C:\\Program Files\\Vellum");
         files[player_exe] = "MZ";
@@ -48,6 +51,14 @@ class SimWorld : public MemWorld {
     SimProcess& add_process(SimProcess p) {
         p.pid = next_pid++;
         return processes[p.pid] = p;
+    }
+
+    // A process started by someone else under a given pid and image name.
+    SimProcess& add_process(std::uint32_t pid, std::string image) {
+        SimProcess& p = processes[pid] = SimProcess{};
+        p.pid = pid;
+        p.image = std::move(image);
+        return p;
     }
 
     std::size_t alive_count() const {
@@ -130,6 +141,7 @@ class SimWorld : public MemWorld {
         }
         SimProcess p;
         p.pid = next_pid++;
+        p.image = utf16_to_utf8_lossy(final_component(program).value_or(u""));
         behaviour(p);
         SimProcess& started = processes[p.pid] = p;
         spawned.push_back(p.pid);
@@ -137,10 +149,16 @@ class SimWorld : public MemWorld {
         return std::make_unique<Child>(this, p.pid);
     }
 
+    // Image names are compared without regard to ASCII case, as tasklist's filter does.
     std::optional<std::string> tasklist(const ToolCall& call) {
         for (const auto& [pid, p] : processes) {
             if (!p.alive) continue;
-            if (call.args == tasklist_args(pid, "") || call.args == tasklist_args(pid, p.image)) {
+            const std::u16string_view filter = u"IMAGENAME eq ";
+            const std::string image = call.args.size() > 3 && call.args[3].starts_with(filter)
+                                          ? utf16_to_utf8_lossy(call.args[3].substr(filter.size()))
+                                          : std::string();
+            if (call.args == tasklist_args(pid, "") ||
+                (call.args == tasklist_args(pid, image) && equals_ascii_nocase(image, p.image))) {
                 return "\"" + p.image + "\",\"" + std::to_string(pid) +
                        "\",\"Console\",\"1\",\"9 K\"\r\n";
             }
@@ -153,8 +171,8 @@ class SimWorld : public MemWorld {
         const std::string target(call.args[2].begin(), call.args[2].end());
         bool any = false;
         for (auto& [pid, p] : processes) {
-            const bool match =
-                call.args[1] == u"/PID" ? std::to_string(pid) == target : p.image == target;
+            const bool match = call.args[1] == u"/PID" ? std::to_string(pid) == target
+                                                       : equals_ascii_nocase(p.image, target);
             if (match && p.alive && !p.ignores_kill) {
                 p.alive = false;
                 p.exit_code = 1;

@@ -24,11 +24,14 @@ class Launched {
     // `command_line` is passed as is; standard error goes to `stderr_path` when not empty.
     Launched(const std::wstring& exe, const std::wstring& command_line,
              const std::wstring& stderr_path = L"") {
+        // Without a kill-on-close job the program could outlive the test: then it is not run.
         job_.reset(::CreateJobObjectW(nullptr, nullptr));
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        ::SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
-                                  sizeof limits);
+        if (!job_ || !::SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation,
+                                                &limits, sizeof limits)) {
+            return;
+        }
         STARTUPINFOW si{};
         si.cb = sizeof si;
         win32::UniqueFile err;
@@ -44,10 +47,14 @@ class Launched {
         PROCESS_INFORMATION pi{};
         if (::CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, err ? TRUE : FALSE,
                              CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
-            process_.reset(pi.hProcess);
+            win32::UniqueHandle process(pi.hProcess);
             win32::UniqueHandle thread(pi.hThread);
-            ::AssignProcessToJobObject(job_.get(), pi.hProcess);
-            ::ResumeThread(pi.hThread);
+            if (!::AssignProcessToJobObject(job_.get(), process.get())) {
+                ::TerminateProcess(process.get(), 1);  // still suspended: it never ran
+                return;
+            }
+            ::ResumeThread(thread.get());
+            process_ = std::move(process);
             pid_ = pi.dwProcessId;
         }
     }
@@ -68,6 +75,7 @@ class Launched {
 
     // Ends the process and everything it started.
     void end() {
+        if (!process_) return;
         ::TerminateJobObject(job_.get(), 1);
         ::WaitForSingleObject(process_.get(), 5000);
     }

@@ -15,13 +15,11 @@ inline void remove_tree(const std::wstring& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         WIN32_FIND_DATAW entry;
-        const HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
-        if (find != INVALID_HANDLE_VALUE) {
+        if (const auto find = win32::find_first(path + L"\\*", entry)) {
             do {
                 const std::wstring name = entry.cFileName;
                 if (name != L"." && name != L"..") remove_tree(path + L"\\" + name);
-            } while (::FindNextFileW(find, &entry));
-            ::FindClose(find);
+            } while (::FindNextFileW(find.get(), &entry));
         }
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::RemoveDirectoryW(path.c_str());
@@ -34,13 +32,12 @@ inline void remove_tree(const std::wstring& path) {
 inline std::set<std::wstring> list_names(const std::wstring& folder) {
     std::set<std::wstring> names;
     WIN32_FIND_DATAW entry;
-    const HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
+    const auto find = win32::find_first(folder + L"\\*", entry);
+    if (!find) return names;
     do {
         const std::wstring name = entry.cFileName;
         if (name != L"." && name != L"..") names.insert(name);
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
+    } while (::FindNextFileW(find.get(), &entry));
     return names;
 }
 

@@ -1,7 +1,7 @@
 // tasklist.exe stand-in for tests under Wine, whose own tasklist prints nothing. Answers
 // /FI "PID eq <n>", /FI "IMAGENAME eq <name>", /NH and /FO CSV as Windows does, from a real
 // process snapshot. Lives only in the build tree, beside the programs under test; never
-// installed. TASKLIST_STANDIN_MODE=hang|garbage|stderr makes it misbehave for tests.
+// installed. TASKLIST_STANDIN_MODE=hang|flood|garbage|stderr makes it misbehave for tests.
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -29,6 +29,10 @@ int wmain(int argc, wchar_t** argv) {
     ::GetEnvironmentVariableW(L"TASKLIST_STANDIN_MODE", mode, 32);
     const std::wstring misbehave = mode;
     if (misbehave == L"hang") ::Sleep(INFINITE);
+    if (misbehave == L"flood") {
+        const std::string block(65536, '7');
+        for (;;) std::fwrite(block.data(), 1, block.size(), stdout);
+    }
     if (misbehave == L"garbage") {
         std::fputs("\xFF\xFE garbage \"x\",12 \x80\n", stdout);
         return 0;

@@ -44,6 +44,28 @@ TEST(PathComponents, FinalComponentParentAndReplacement) {
     }
 }
 
+TEST(PathComponents, SameComponentsWhateverTheSeparators) {
+    const struct {
+        std::u16string a, b;
+        bool same;
+    } cases[] = {
+        {u"C:\\A\\watchdog.exe", u"C:\\A/watchdog.exe", true},
+        {u"C:\\A\\watchdog.exe", u"C:\\A\\\\watchdog.exe", true},
+        {u"C:/A//watchdog.exe", u"C:\\A\\watchdog.exe", true},
+        {u"C:\\A\\watchdog.exe", u"C:\\A\\Watchdog.exe", false},
+        {u"C:\\A\\watchdog.exe", u"C:\\A\\watchdog.ex", false},
+        {u"C:\\A\\watchdog.exe", u"C:\\AB\\watchdog.exe", false},
+        {u"C:\\A\\", u"C:\\A", false},
+        {u"", u"", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(same_components(c.a, c.b), c.same)
+            << path_display(c.a) << " " << path_display(c.b);
+        EXPECT_EQ(same_components(c.b, c.a), c.same)
+            << path_display(c.b) << " " << path_display(c.a);
+    }
+}
+
 TEST(PathDisplay, ShowsUnpairedSurrogateAsReplacementCharacter) {
     const Path p = std::u16string(u"C:\\p") + char16_t(0xDC01) + u".exe";
     EXPECT_EQ(path_display(p), "C:\\p\xEF\xBF\xBD.exe");

@@ -2,120 +2,123 @@
 
 #include <gtest/gtest.h>
 
-#include "mem_world.h"
 #include "process/probes.h"
+#include "sim_world.h"
 
 namespace wd {
 namespace {
 
 using testing::MemWorld;
-using testing::ToolCall;
+using testing::SimWorld;
 
 const Path APP_FOLDER = u"C:\\Program Files\\Vellum";
 const Path WATCHDOG_EXE = APP_FOLDER + u"\\watchdog.exe";
 const Path PLAYER_JSON =
     u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog\\player.json";
 
-// tasklist answers as Windows does for the processes in `alive` (pid and image name).
-void run_processes(MemWorld& world, const std::map<std::uint32_t, std::string>& alive) {
-    world.tool_output = [alive](const ToolCall& call) -> std::optional<std::string> {
-        for (const auto& [pid, image] : alive) {
-            if (call.args == tasklist_args(pid, "") || call.args == tasklist_args(pid, image)) {
-                return "\"" + image + "\",\"" + std::to_string(pid) +
-                       "\",\"Console\",\"1\",\"9 K\"\r\n";
-            }
-        }
-        return "INFO: No tasks are running which match the specified criteria.\r\n";
-    };
+// player.json as the player would write it (for the resolution's fresh read).
+void world_player_json(MemWorld& world, const PlayerInfo& info) {
+    std::string exe;
+    for (const char c : info.exe_path) exe += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    world.create_dirs(*parent_folder(PLAYER_JSON));
+    world.files[PLAYER_JSON] =
+        R"({"exePath":")" + exe + R"(","imageName":")" + info.image_name + "\"}";
 }
 
-TEST(IdentifyPlayer, OwnChildThenPlayerRecordThenLivenessPid) {
+TEST(IdentifyPlayer, OwnChildThenPlayerRecordThenLivenessPidAlwaysUnderTheImageName) {
     const PlayerInfo info{"C:\\p\\player.exe", "player.exe", 100, 1765000000000};
     const PlayerInfo no_pid{"C:\\p\\player.exe", "player.exe", std::nullopt, std::nullopt};
-    const PlayerInfo nameless{"C:\\p\\player.exe", "", 100, std::nullopt};
+    const PlayerInfo nameless{"C:\\p\\signage.exe", "", 100, std::nullopt};
     const struct {
         const char* name;
         bool child_running;
         std::optional<PlayerInfo> player;
         std::optional<LivenessRecord> liveness;
-        std::map<std::uint32_t, std::string> alive;
-        Identification want;
+        std::map<std::uint32_t, std::string> alive;  // pid and image name
+        bool exe_resolves;
+        bool found;
+        std::optional<std::uint32_t> adopted_pid;
+        std::optional<std::uint64_t> started_at;
+        const char* image;  // the name the probes asked for
         std::vector<std::vector<std::u16string>> probes;
     } cases[] = {
+        // clang-format off
         {"own child: no probe",
-         true,
-         info,
-         LivenessRecord{200, 1},
-         {{100, "player.exe"}},
-         {true, std::nullopt, std::nullopt},
-         {}},
+         true, info, LivenessRecord{200, 1}, {{100, "player.exe"}}, true,
+         true, std::nullopt, std::nullopt, "", {}},
         {"player.json pid alive",
-         false,
-         info,
-         std::nullopt,
-         {{100, "player.exe"}},
-         {true, 100u, 1765000000000u},
-         {tasklist_args(100, "player.exe")}},
+         false, info, std::nullopt, {{100, "player.exe"}}, true,
+         true, 100u, 1765000000000u, "player.exe", {tasklist_args(100, "player.exe")}},
         {"same pid gone in both records: one probe",
-         false,
-         info,
-         LivenessRecord{100, 1},
-         {},
-         {false, std::nullopt, std::nullopt},
-         {tasklist_args(100, "player.exe")}},
-        {"liveness pid alive, no player.json: by pid alone",
-         false,
-         std::nullopt,
-         LivenessRecord{200, 1},
-         {{200, "anything.exe"}},
-         {true, 200u, std::nullopt},
-         {tasklist_args(200, "")}},
+         false, info, LivenessRecord{100, 1}, {}, true,
+         false, std::nullopt, std::nullopt, "player.exe", {tasklist_args(100, "player.exe")}},
         {"player.json pid gone, other liveness pid alive",
-         false,
-         info,
-         LivenessRecord{200, 1},
-         {{200, "player.exe"}},
-         {true, 200u, std::nullopt},
+         false, info, LivenessRecord{200, 1}, {{200, "player.exe"}}, true,
+         true, 200u, std::nullopt, "player.exe",
          {tasklist_args(100, "player.exe"), tasklist_args(200, "player.exe")}},
-        {"image name must match",
-         false,
-         info,
-         std::nullopt,
-         {{100, "other.exe"}},
-         {false, std::nullopt, std::nullopt},
-         {tasklist_args(100, "player.exe")}},
-        {"empty image name: by pid alone",
-         false,
-         nameless,
-         std::nullopt,
-         {{100, "other.exe"}},
-         {true, 100u, std::nullopt},
-         {tasklist_args(100, "")}},
+        {"a stranger under player.json's pid",
+         false, info, std::nullopt, {{100, "other.exe"}}, true,
+         false, std::nullopt, std::nullopt, "player.exe", {tasklist_args(100, "player.exe")}},
+        {"no player.json: the liveness pid under the launch's image",
+         false, std::nullopt, LivenessRecord{200, 1}, {{200, "PLAYER.EXE"}}, true,
+         true, 200u, std::nullopt, "player.exe", {tasklist_args(200, "player.exe")}},
+        {"no player.json: a stranger under the liveness pid",
+         false, std::nullopt, LivenessRecord{200, 1}, {{200, "explorer.exe"}}, true,
+         false, std::nullopt, std::nullopt, "player.exe", {tasklist_args(200, "player.exe")}},
+        {"no player.json, no executable: nothing adopted, no probe",
+         false, std::nullopt, LivenessRecord{200, 1}, {{200, "player.exe"}}, false,
+         false, std::nullopt, std::nullopt, "", {}},
+        {"empty imageName: exePath's file name",
+         false, nameless, std::nullopt, {{100, "signage.exe"}}, true,
+         true, 100u, std::nullopt, "signage.exe", {tasklist_args(100, "signage.exe")}},
+        {"empty imageName: a stranger",
+         false, nameless, std::nullopt, {{100, "explorer.exe"}}, true,
+         false, std::nullopt, std::nullopt, "signage.exe", {tasklist_args(100, "signage.exe")}},
         {"record without pid: liveness only",
-         false,
-         no_pid,
-         LivenessRecord{300, 1},
-         {},
-         {false, std::nullopt, std::nullopt},
-         {tasklist_args(300, "player.exe")}},
+         false, no_pid, LivenessRecord{300, 1}, {}, true,
+         false, std::nullopt, std::nullopt, "player.exe", {tasklist_args(300, "player.exe")}},
         {"nothing known",
-         false,
-         std::nullopt,
-         std::nullopt,
-         {},
-         {false, std::nullopt, std::nullopt},
-         {}},
+         false, std::nullopt, std::nullopt, {}, true,
+         false, std::nullopt, std::nullopt, "", {}},
+        // clang-format on
     };
     for (const auto& c : cases) {
-        MemWorld world;
-        run_processes(world, c.alive);
+        SimWorld world;
+        if (c.exe_resolves) {
+            world.create_dirs(u"C:\\p");
+            world.files[u"C:\\p\\signage.exe"] = "MZ";
+            if (c.player) world_player_json(world, *c.player);
+        } else {
+            world.files.erase(world.player_exe);
+        }
+        for (const auto& [pid, image] : c.alive) world.add_process(pid, image);
         const Identification got = identify_player(world, c.child_running, c.player, c.liveness);
-        EXPECT_EQ(got.player_alive, c.want.player_alive) << c.name;
-        EXPECT_EQ(got.adopted_pid, c.want.adopted_pid) << c.name;
-        EXPECT_EQ(got.adopted_started_at_ms, c.want.adopted_started_at_ms) << c.name;
+        EXPECT_EQ(got.player_alive, c.found) << c.name;
+        EXPECT_EQ(got.adopted_pid, c.adopted_pid) << c.name;
+        EXPECT_EQ(got.adopted_started_at_ms, c.started_at) << c.name;
+        EXPECT_EQ(got.image_name, c.image) << c.name;
         std::vector<std::vector<std::u16string>> probes;
         for (const auto& call : world.tool_calls) probes.push_back(call.args);
         EXPECT_EQ(probes, c.probes) << c.name;
+    }
+}
+
+TEST(LaunchImageName, TheFileNameTheLaunchStarts) {
+    SimWorld world;
+    world.create_dirs(u"C:\\p");
+    world.files[u"C:\\p\\player.exe"] = "MZ";
+    world.files[u"C:\\p\\tool"] = "MZ";
+    const std::pair<Path, std::string> cases[] = {
+        {u"C:\\p\\player.exe", "player.exe"},
+        {u"C:\\p\\Player.EXE", "Player.EXE"},
+        {u"C:\\p\\player", "player.exe"},  // the launch tries player.exe first
+        {u"C:\\p\\tool", "tool"},          // no tool.exe: started as it is
+        {u"player", "player.exe"},         // a bare name is searched for with .exe
+        {u"player.bin", "player.bin"},
+        {u"C:\\", ""},
+    };
+    for (const auto& [exe, image] : cases) {
+        EXPECT_EQ(launch_image_name(world, exe), image) << path_display(exe);
     }
 }
 
@@ -199,6 +202,13 @@ TEST_F(Resolution, SiblingRulesForStemsExtensionsAndKinds) {
         const auto got = find_sibling_exe(world);
         EXPECT_EQ(got, c.want ? std::optional<Path>(join(APP_FOLDER, *c.want)) : std::nullopt)
             << c.name;
+    }
+}
+
+TEST_F(Resolution, TheWatchdogIsNeverItsOwnSiblingHoweverItsPathIsSpelt) {
+    for (const Path& own : {APP_FOLDER + u"/watchdog.exe", APP_FOLDER + u"\\\\watchdog.exe"}) {
+        world_.own_exe = own;
+        EXPECT_EQ(find_sibling_exe(world_), std::nullopt) << path_display(own);
     }
 }
 

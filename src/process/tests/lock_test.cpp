@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "mem_world.h"
 #include "process/probes.h"
+#include "sim_world.h"
 
 namespace wd {
 namespace {
 
 using testing::MemWorld;
-using testing::ProcessExited;
-using testing::ToolCall;
+using testing::SimWorld;
 
 const Path DIR = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog";
 const Path LOCK = DIR + u"\\watchdog.lock";
@@ -35,77 +34,83 @@ TEST(LockText, TrimmedDecimalUpToTheLargestPid) {
     }
 }
 
-// A world in which tasklist lists exactly the pids in `alive`.
-MemWorld world_with(std::optional<std::string> lock, const std::set<std::uint32_t>& alive) {
-    MemWorld world;
+// The lock file, and a process table that holds exactly `alive` (pid and image name).
+void prepare(SimWorld& world, std::optional<std::string> lock,
+             const std::map<std::uint32_t, std::string>& alive) {
     if (lock) {
         world.create_dirs(DIR);
         world.files[LOCK] = *lock;
     }
-    world.tool_output = [alive](const ToolCall& call) -> std::optional<std::string> {
-        for (const auto pid : alive) {
-            const std::string digits = std::to_string(pid);
-            if (call.args[1] == u"PID eq " + std::u16string(digits.begin(), digits.end())) {
-                return "\"x.exe\",\"" + std::to_string(pid) + "\",\"Console\",\"1\",\"1 K\"";
-            }
-        }
-        return "INFO: No tasks are running which match the specified criteria.";
-    };
-    return world;
+    for (const auto& [pid, image] : alive) world.add_process(pid, image);
 }
 
-TEST(ClaimInstanceLock, WritesTheOwnPidUnlessAnotherLiveProcessIsNamed) {
+TEST(ClaimInstanceLock, WritesTheOwnPidUnlessALiveWatchdogIsNamed) {
     const struct {
         const char* name;
         std::optional<std::string> lock;
-        std::set<std::uint32_t> alive;
-        std::size_t probes;
+        std::map<std::uint32_t, std::string> alive;
+        std::vector<std::vector<std::u16string>> probes;
     } cases[] = {
-        {"no lock file", std::nullopt, {}, 0},
-        {"dead pid", "4120", {}, 1},
-        {"own pid: no probe", "4242", {4242}, 0},
-        {"own pid with blanks", " 4242\n", {4242}, 0},
-        {"not a pid", "-4120", {4120}, 0},
-        {"letter after digits", "4120x", {4120}, 0},
-        {"above the largest pid", "4294967296", {}, 0},
-        {"not UTF-8", "41\xFF", {}, 0},
+        {"no lock file", std::nullopt, {}, {}},
+        {"dead pid", "4120", {}, {tasklist_args(4120, "watchdog.exe")}},
+        {"a stranger under the old pid after a reboot",
+         "4120",
+         {{4120, "svchost.exe"}},
+         {tasklist_args(4120, "watchdog.exe")}},
+        {"pid 0", "0", {{0, "System Idle Process"}}, {tasklist_args(0, "watchdog.exe")}},
+        {"own pid: no probe", "4242", {{4242, "watchdog.exe"}}, {}},
+        {"own pid with blanks", " 4242\n", {{4242, "watchdog.exe"}}, {}},
+        {"not a pid", "-4120", {{4120, "watchdog.exe"}}, {}},
+        {"letter after digits", "4120x", {{4120, "watchdog.exe"}}, {}},
+        {"above the largest pid", "4294967296", {}, {}},
+        {"not UTF-8", "41\xFF", {}, {}},
     };
     for (const auto& c : cases) {
-        MemWorld world = world_with(c.lock, c.alive);
-        claim_instance_lock(world);
+        SimWorld world;
+        prepare(world, c.lock, c.alive);
+        EXPECT_TRUE(claim_instance_lock(world)) << c.name;
         EXPECT_EQ(world.files[LOCK], "4242") << c.name;
-        EXPECT_EQ(world.tool_calls.size(), c.probes) << c.name;
+        std::vector<std::vector<std::u16string>> probes;
+        for (const auto& call : world.tool_calls) probes.push_back(call.args);
+        EXPECT_EQ(probes, c.probes) << c.name;
         EXPECT_TRUE(world.stderr_text.empty()) << c.name;
     }
 }
 
+TEST(ClaimInstanceLock, WithoutItsOwnImageNameNoRivalCanBeToldAndTheLockIsTaken) {
+    SimWorld world;
+    prepare(world, "4120", {{4120, "watchdog.exe"}});
+    world.own_exe.reset();
+    EXPECT_TRUE(claim_instance_lock(world));
+    EXPECT_EQ(world.files[LOCK], "4242");
+    EXPECT_TRUE(world.tool_calls.empty());
+}
+
 TEST(ClaimInstanceLock, ALiveRivalEndsThisProcessWithOneLineAndTheLockUntouched) {
-    MemWorld world = world_with("  4120\n", {4120});
-    try {
-        claim_instance_lock(world);
-        FAIL() << "returned despite a live rival";
-    } catch (const ProcessExited& e) {
-        EXPECT_EQ(e.status, 0u);
-    }
+    // tasklist compares image names without regard to case.
+    SimWorld world;
+    prepare(world, "  4120\n", {{4120, "WATCHDOG.EXE"}});
+    EXPECT_FALSE(claim_instance_lock(world));
     EXPECT_EQ(world.files[LOCK], "  4120\n");
     EXPECT_EQ(world.files[DIR + u"\\watchdog.log"],
               "[1765000000000] another watchdog is live (pid=4120); exiting\n");
     ASSERT_EQ(world.tool_calls.size(), 1u);
-    EXPECT_EQ(world.tool_calls[0].args, tasklist_args(4120, ""));
+    EXPECT_EQ(world.tool_calls[0].args, tasklist_args(4120, "watchdog.exe"));
 }
 
 TEST(ClaimInstanceLock, WithoutTheKnownFolderNothingIsReadOrWritten) {
     MemWorld world;
     world.roaming.reset();
-    claim_instance_lock(world);
+    EXPECT_TRUE(claim_instance_lock(world));
     EXPECT_TRUE(world.files.empty());
     EXPECT_TRUE(world.tool_calls.empty());
 }
 
 TEST(ClaimInstanceLock, AnUnwritableLockIsIgnored) {
-    MemWorld world = world_with("4120", {});
+    SimWorld world;
+    prepare(world, "4120", {});
     world.unwritable.insert(LOCK);
-    claim_instance_lock(world);
+    EXPECT_TRUE(claim_instance_lock(world));
     EXPECT_EQ(world.files[LOCK], "4120");
     EXPECT_TRUE(world.stderr_text.empty());
 }

@@ -91,6 +91,16 @@ TEST_F(ProcessControl, AToolThatHangsIsEndedWithinTheBound) {
     EXPECT_LT(std::chrono::steady_clock::now() - before, 8s);
 }
 
+// Output without end is not an answer: the run fails once it passes the cap, long before the
+// time bound, and holds no more than the cap meanwhile.
+TEST_F(ProcessControl, AToolThatFloodsItsOutputIsEndedAtTheCap) {
+    ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"flood");
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(win32::run_tool_output(u"tasklist", {u"/NH"}), std::nullopt);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 15s);
+    EXPECT_FALSE(pid_running(world_, ::GetCurrentProcessId()));
+}
+
 TEST_F(ProcessControl, ForceEndByPidAndByImageNameAfterAFailedPidRun) {
     Launched by_pid = start_player();
     force_end_process(world_, by_pid.pid(), "");
@@ -154,6 +164,11 @@ TEST_F(ProcessControl, AMissingExecutableGivesTheSystemErrorText) {
         << text;
 
     EXPECT_EQ(std::get<std::string>(win32::spawn_process(u"no-such-program")), "program not found");
+    // An empty path names nothing, as one cut short by a NUL does.
+    for (const Path& bad : {Path(), Path(u"C:\\x.exe") + u'\0' + u".txt"}) {
+        const auto refused = std::get<std::string>(win32::spawn_process(bad));
+        EXPECT_TRUE(refused.ends_with(" (os error 123)")) << refused;
+    }
 }
 
 }  // namespace

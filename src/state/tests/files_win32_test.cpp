@@ -190,6 +190,37 @@ TEST(LogTrimOnDisk, ThresholdAndCutOnARealFile) {
     EXPECT_EQ(list_names(dir.wide()), (std::set<std::wstring>{L"a.log", L"b.log", L"c.log"}));
 }
 
+// A world whose first tail copy lets another trim of the same file run first, as a second
+// watchdog logging its one line would.
+class OverlappedTrim : public Win32World {
+  public:
+    OsError replace_with_tail(const Path& path, std::uint64_t offset,
+                              std::uint64_t expected_size) override {
+        if (!overlapped_) {
+            overlapped_ = true;
+            trim_log(*this, path);
+        }
+        return Win32World::replace_with_tail(path, offset, expected_size);
+    }
+
+  private:
+    bool overlapped_ = false;
+};
+
+TEST(LogTrimOnDisk, TwoOverlappingTrimsLeaveTheNewerHalfNotAnEmptyFile) {
+    ScratchDir dir(L"trimtwice");
+    OverlappedTrim world;
+    std::string big;
+    for (int i = 0; big.size() < LOG_TRIM_THRESHOLD_BYTES + 13; ++i) {
+        big += "[1765000000000] player exited (code " + std::to_string(i) + ")\n";
+    }
+    const std::size_t cut = big.find('\n', big.size() / 2) + 1;
+    ASSERT_TRUE(put_file(dir.wide(L"w.log"), big));
+    trim_log(world, dir.path(L"w.log"));
+    EXPECT_TRUE(get_file(dir.wide(L"w.log")) == big.substr(cut));
+    EXPECT_EQ(list_names(dir.wide()), std::set<std::wstring>{L"w.log"});
+}
+
 TEST(LogTrimOnDisk, ALogThatCannotBeReplacedIsLeftWhole) {
     ScratchDir dir(L"trimheld");
     Win32World world;

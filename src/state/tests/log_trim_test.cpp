@@ -76,6 +76,25 @@ TEST(LogTrim, MissingOrUnwritableLogIsLeftAlone) {
     EXPECT_TRUE(world.files[LOG_PATH] == big);
 }
 
+// A second watchdog logs its one line (and so trims) while the first is trimming: the first
+// finds the file changed under it and leaves the other's trim in place instead of copying
+// from an offset past the new end.
+TEST(LogTrim, TwoOverlappingTrimsNeverEmptyTheLog) {
+    MemWorld world;
+    world.create_dirs(*parent_folder(LOG_PATH));
+    const std::string big = lines(5000, 64);  // midpoint on the first byte of line 2500
+    world.files[LOG_PATH] = big;
+    world.before_tail_copy = [&world](const Path&) {
+        world.before_tail_copy = nullptr;
+        log_line(world, "another watchdog is live (pid=4120); exiting");
+    };
+    log_line(world, "player exited (code 1)");
+    EXPECT_TRUE(world.files[LOG_PATH] ==
+                big.substr(std::size_t{2501} * 64) +
+                    "[1765000000000] another watchdog is live (pid=4120); exiting\n"
+                    "[1765000000000] player exited (code 1)\n");
+}
+
 TEST(LogTrim, LogLineTrimsBeforeAppendingItsLine) {
     MemWorld world;
     world.create_dirs(*parent_folder(LOG_PATH));
