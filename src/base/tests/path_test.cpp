@@ -34,6 +34,8 @@ TEST(PathComponents, FinalComponentParentAndReplacement) {
         {u"C:", std::nullopt, std::nullopt, u"C:\\N"},
         {u"C:\\w\\..", std::nullopt, std::nullopt, u"C:\\w\\..\\N"},
         {u"name", u"name", std::nullopt, u"N"},
+        {u"C:\\w\\a:b", u"a:b", u"C:\\w", u"C:\\w\\N"},  // a colon only ends a drive
+        {u"C:name", u"name", u"C:", u"C:N"},
         {u"", std::nullopt, std::nullopt, u"N"},
     };
     for (const auto& c : cases) {

@@ -301,6 +301,23 @@ TEST(Update, AVerifyPendingPlayerThatExitsIsLaunchedAgainWithTheLine) {
                                                          spawned(1001), VERIFY}));
 }
 
+// Only the exit check clears the verify-pending mark, and a child it cannot poll counts as
+// gone: its player, found again through its liveness pid, is then adopted and left alone.
+TEST(Update, AVerifyPendingChildThatCannotBePolledClearsTheMark) {
+    SimWorld world;
+    put_sentinel(world, world.wall_ms - 150'000);
+    Loop loop(world);
+    loop.tick();
+    EXPECT_EQ(loop.messages(), (std::vector<std::string>{spawned(1000), VERIFY}));
+    ASSERT_TRUE(loop.state().verify_pending);
+    world.processes.at(1000).poll_fails = true;
+    loop.tick();
+    EXPECT_FALSE(loop.state().verify_pending);
+    EXPECT_FALSE(loop.state().child);
+    EXPECT_TRUE(loop.messages().empty());
+    EXPECT_EQ(loop.state().adopted_pid, 1000u);
+}
+
 TEST(Update, AFailedVerifyPendingSpawnIsNotRetriedForTheSameSentinel) {
     SimWorld world;
     world.spawner = [](const Path&) {

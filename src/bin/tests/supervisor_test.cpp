@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <limits>
 
 #include "sim_loop.h"
 
@@ -14,6 +15,9 @@ using testing::Loop;
 using testing::SimProcess;
 using testing::SimWorld;
 using testing::spawned;
+
+const Path SENTINEL =
+    u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\updates\\updating.json";
 
 TEST(Supervise, FirstTickLaunchesAtOnceWithThePlainPause) {
     SimWorld world;
@@ -185,6 +189,128 @@ TEST(Supervise, LivenessAgeAgainstTheHangTimeout) {
         const auto m = loop.messages();
         EXPECT_EQ(!m.empty() && m[0].rfind("player hung", 0) == 0, c.hung) << c.age_ms;
     }
+}
+
+// One tick with the watchdog's own startup grace long past and a player someone else started
+// (pid 1000, silent unless a test writes its liveness record).
+struct PastTheGrace {
+    SimWorld world;
+    WatchdogConfig config;
+    SupervisorState state;
+    PastTheGrace() : state(initial_state(world)) {
+        world.advance_ms(600'000);
+        state.prev_wall_ms = world.wall_ms;
+        state.prev_instant_ns = world.mono_ns;
+        world.add_process(1000, "player.exe");
+        world.next_pid = 1001;
+        world.create_dirs(DIR);
+    }
+    void player_json(const std::string& fields) {
+        world.files[DIR + u"\\player.json"] =
+            R"({"exePath":"C:\\Program Files\\Vellum\\player.exe","imageName":"player.exe",)" +
+            fields + "}";
+    }
+    void liveness(std::int64_t age_ms) {
+        world.write_liveness(
+            world.processes.at(1000),
+            static_cast<std::uint64_t>(static_cast<std::int64_t>(world.wall_ms) - age_ms));
+    }
+    bool hung_at_next_tick() {
+        run_tick(world, config, state);
+        return world.stderr_text.find("player hung") != std::string::npos;
+    }
+};
+
+// An adopted player is excused for the startup grace from its own startedAt, up to and not
+// including startedAt plus the grace, however long the watchdog has been running.
+TEST(Supervise, AnAdoptedPlayerIsExcusedForTheGraceFromItsOwnStart) {
+    const struct {
+        const char* name;
+        std::string fields;
+        bool hung;
+    } cases[] = {
+        {"started 59.999 s ago", R"("pid":1000,"startedAt":1765000540001)", false},
+        {"started 60 s ago", R"("pid":1000,"startedAt":1765000540000)", true},
+        {"no startedAt", R"("pid":1000)", true},
+        {"found through liveness only: its startedAt is not its own",
+         R"("pid":7,"startedAt":1765000590000)", true},
+    };
+    for (const auto& c : cases) {
+        PastTheGrace t;
+        t.player_json(c.fields);
+        t.liveness(40'000);
+        EXPECT_EQ(t.hung_at_next_tick(), c.hung) << c.name;
+    }
+}
+
+// The wall clock may run ahead of the monotonic clock by up to 10 s between two ticks before
+// the tick counts as a clock jump (which excuses a stale liveness record).
+TEST(Supervise, AClockJumpIsMoreThanTenSecondsOfSlack) {
+    const struct {
+        std::uint64_t extra_wall_ms;
+        bool hung;
+    } cases[] = {{10'000, true}, {10'001, false}};
+    for (const auto& c : cases) {
+        PastTheGrace t;
+        t.config.hang_timeout_ms = 5'000;
+        t.liveness(0);
+        EXPECT_FALSE(t.hung_at_next_tick());
+        t.world.advance_ms(3'000);  // the pause: both clocks
+        t.world.wall_ms += c.extra_wall_ms;
+        EXPECT_EQ(t.hung_at_next_tick(), c.hung) << c.extra_wall_ms;
+    }
+}
+
+// Stand-down ticks keep the clock readings current, so the first tick after a long stand-down
+// judges the player normally instead of taking the stand-down for a clock jump.
+TEST(Supervise, TheFirstTickAfterALongStandDownIsNotAClockJump) {
+    PastTheGrace t;
+    t.liveness(0);
+    t.world.files[DIR + u"\\closed.json"] =
+        "{\"closedAt\":" + std::to_string(t.world.wall_ms) + "}";
+    for (int i = 0; i < 200; ++i) {  // ten minutes standing down
+        t.world.sleep_secs(run_tick(t.world, t.config, t.state));
+    }
+    t.world.files.erase(DIR + u"\\closed.json");
+    EXPECT_TRUE(t.hung_at_next_tick());
+}
+
+// The count of rapid restarts goes back to 0 only at a tick that sees the player alive with a
+// fresh liveness record; at its maximum it stays there.
+TEST(Supervise, RapidRestartCountResetsOnlyWhenAliveAndFresh) {
+    const struct {
+        const char* name;
+        bool alive;
+        std::int64_t liveness_age_ms;
+        bool updating;  // a young update keeps the tick idle whether or not a player runs
+        std::uint32_t after;
+    } cases[] = {
+        {"alive and fresh", true, 1'000, false, 0},
+        {"alive, silent, within the update's grace", true, 40'000, true, 4},
+        {"fresh record, nobody alive, within the update's grace", false, 1'000, true, 4},
+    };
+    for (const auto& c : cases) {
+        PastTheGrace t;
+        t.state.rapid_restarts = 4;
+        t.liveness(c.liveness_age_ms);
+        t.world.processes.at(1000).alive = c.alive;
+        if (c.updating) {
+            t.world.create_dirs(*parent_folder(SENTINEL));
+            t.world.files[SENTINEL] =
+                "{\"startedAtMs\":" + std::to_string(t.world.wall_ms) + ",\"version\":\"2\"}";
+        }
+        EXPECT_FALSE(t.hung_at_next_tick()) << c.name;
+        EXPECT_EQ(t.state.rapid_restarts, c.after) << c.name;
+    }
+
+    PastTheGrace top;
+    top.world.processes.at(1000).alive = false;
+    top.state.rapid_restarts = std::numeric_limits<std::uint32_t>::max();
+    top.state.launched_at_ns = top.world.mono_ns;  // a launch just now: the next one is rapid
+    run_tick(top.world, top.config, top.state);
+    EXPECT_EQ(top.state.rapid_restarts, std::numeric_limits<std::uint32_t>::max());
+    EXPECT_NE(top.world.stderr_text.find("rapid restart #4294967295; backing off 60s"),
+              std::string::npos);
 }
 
 TEST(Supervise, AWallClockSetForwardExcusesOneTickOnly) {

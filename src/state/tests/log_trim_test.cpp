@@ -95,14 +95,24 @@ TEST(LogTrim, TwoOverlappingTrimsNeverEmptyTheLog) {
                     "[1765000000000] player exited (code 1)\n");
 }
 
+// The size that decides is the one before the new line: a log at the threshold takes one
+// more line whole, one byte more is cut first and the line lands after the kept half.
 TEST(LogTrim, LogLineTrimsBeforeAppendingItsLine) {
-    MemWorld world;
-    world.create_dirs(*parent_folder(LOG_PATH));
-    const std::string big = lines(4098, 64);
-    world.files[LOG_PATH] = big;
-    log_line(world, "vellumbeacon-watchdog started");
-    EXPECT_EQ(world.files[LOG_PATH], big.substr(std::size_t{2050} * 64) +
-                                         "[1765000000000] vellumbeacon-watchdog started\n");
+    const std::string at_threshold = lines(4096, 64);  // 262144 bytes
+    const std::string past = "x" + at_threshold;       // midpoint on the line feed of line 2047
+    const struct {
+        std::string log;
+        std::size_t cut;
+    } cases[] = {{at_threshold, 0}, {past, 1 + std::size_t{2048} * 64}};
+    for (const auto& c : cases) {
+        MemWorld world;
+        world.create_dirs(*parent_folder(LOG_PATH));
+        world.files[LOG_PATH] = c.log;
+        log_line(world, "vellumbeacon-watchdog started");
+        EXPECT_TRUE(world.files[LOG_PATH] ==
+                    c.log.substr(c.cut) + "[1765000000000] vellumbeacon-watchdog started\n")
+            << c.log.size();
+    }
 }
 
 }  // namespace
