@@ -5,13 +5,18 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "base/path.h"
 #include "base/world.h"
+#include "state/files.h"
 
 namespace wd::testing {
+
+// Thrown out of a replacement that a simulated power cut interrupts: the process is gone.
+struct PowerCut {};
 
 inline constexpr OsError MEM_ACCESS_DENIED = 5;
 inline constexpr OsError MEM_PATH_NOT_FOUND = 3;
@@ -33,6 +38,11 @@ class MemWorld : public World {
                            u"C:\\Users\\kiosk\\AppData\\Roaming"};
     std::set<Path> unwritable;         // replacements and appends of these paths fail
     std::set<Path> read_only_folders;  // nothing in these folders can be written
+    // When set, the next replacement is interrupted by a power cut: the function decides what
+    // survives on disk (the old content or the new one, a temporary file left behind), and
+    // PowerCut is thrown.
+    std::function<void(const Path& target, const Path& temp, std::string_view bytes)> power_cut;
+    std::uint64_t replacement_sequence = 0;  // as the real one: every replacement takes one
     // Runs as a tail copy begins: another process may change the file then.
     std::function<void(const Path&)> before_tail_copy;
     // Sees every whole-file read and may change what it returns (a file caught mid-write).
@@ -120,7 +130,9 @@ class MemWorld : public World {
     }
 
     OsError write_atomic(const Path& path, std::string_view bytes) override {
+        const std::uint64_t sequence = replacement_sequence++;
         if (const OsError e = writable(path)) return e;
+        cut_power_if_due(path, sequence, bytes);
         files[path] = std::string(bytes);
         ++replacements;
         return 0;
@@ -128,12 +140,15 @@ class MemWorld : public World {
 
     OsError replace_with_tail(const Path& path, std::uint64_t offset,
                               std::uint64_t expected_size) override {
+        const std::uint64_t sequence = replacement_sequence++;
         if (before_tail_copy) before_tail_copy(path);
         if (const OsError e = writable(path)) return e;
         auto it = files.find(path);
         if (it == files.end()) return MEM_PATH_NOT_FOUND;
         if (it->second.size() < expected_size) return OS_ERROR_FILE_CHANGED;
-        it->second = offset >= it->second.size() ? std::string() : it->second.substr(offset);
+        std::string tail = offset >= it->second.size() ? std::string() : it->second.substr(offset);
+        cut_power_if_due(path, sequence, tail);
+        it->second = std::move(tail);
         ++replacements;
         return 0;
     }
@@ -197,6 +212,13 @@ class MemWorld : public World {
     std::optional<std::int64_t> session_logon_time() override { return logon_time; }
 
   private:
+    void cut_power_if_due(const Path& path, std::uint64_t sequence, std::string_view bytes) {
+        if (!power_cut) return;
+        const auto cut = std::exchange(power_cut, nullptr);
+        cut(path, temp_path_for(path, own_pid, sequence), bytes);
+        throw PowerCut{};
+    }
+
     OsError writable(const Path& path) const {
         const auto parent = parent_folder(path);
         if (!parent || !folders.count(*parent)) return MEM_PATH_NOT_FOUND;

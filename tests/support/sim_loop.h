@@ -19,8 +19,12 @@ inline std::string spawned(std::uint32_t pid) {
 // Runs ticks with their pauses, as supervise does, and hands out the log messages.
 class Loop {
   public:
+    // Hands out only what is logged from now on.
     explicit Loop(SimWorld& world, WatchdogConfig config = {})
-        : world_(world), config_(config), state_(initial_state(world)) {}
+        : world_(world),
+          config_(config),
+          state_(initial_state(world)),
+          read_(world.stderr_text.size()) {}
 
     std::uint64_t tick() {
         const std::uint64_t pause = run_tick(world_, config_, state_);
@@ -50,7 +54,7 @@ class Loop {
     SimWorld& world_;
     WatchdogConfig config_;
     SupervisorState state_;
-    std::size_t read_ = 0;
+    std::size_t read_;
 };
 
 }  // namespace wd::testing

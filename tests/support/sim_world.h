@@ -33,6 +33,7 @@ class SimWorld : public MemWorld {
     std::map<std::uint32_t, SimProcess> processes;
     std::uint32_t next_pid = 1000;
     std::vector<std::uint32_t> spawned;
+    std::vector<std::string> killed_images;  // of every process taskkill ended
     Path player_exe = u"C:\\Program Files\\Vellum\\player.exe";
 
     SimWorld(const SimWorld&) = delete;  // its tools and children point back at it
@@ -49,8 +50,14 @@ class SimWorld : public MemWorld {
 
     // A process started by someone else.
     SimProcess& add_process(SimProcess p) {
-        p.pid = next_pid++;
+        p.pid = fresh_pid();
         return processes[p.pid] = p;
+    }
+
+    // The next process id that no process holds.
+    std::uint32_t fresh_pid() {
+        while (processes.count(next_pid)) ++next_pid;
+        return next_pid++;
     }
 
     // A process started by someone else under a given pid and image name.
@@ -140,7 +147,7 @@ class SimWorld : public MemWorld {
             return std::string("The system cannot find the file specified. (os error 2)");
         }
         SimProcess p;
-        p.pid = next_pid++;
+        p.pid = fresh_pid();
         p.image = utf16_to_utf8_lossy(final_component(program).value_or(u""));
         behaviour(p);
         SimProcess& started = processes[p.pid] = p;
@@ -174,6 +181,7 @@ class SimWorld : public MemWorld {
             const bool match = call.args[1] == u"/PID" ? std::to_string(pid) == target
                                                        : equals_ascii_nocase(p.image, target);
             if (match && p.alive && !p.ignores_kill) {
+                killed_images.push_back(p.image);
                 p.alive = false;
                 p.exit_code = 1;
                 any = true;

@@ -202,7 +202,6 @@ struct PastTheGrace {
         state.prev_wall_ms = world.wall_ms;
         state.prev_instant_ns = world.mono_ns;
         world.add_process(1000, "player.exe");
-        world.next_pid = 1001;
         world.create_dirs(DIR);
     }
     void player_json(const std::string& fields) {
@@ -410,7 +409,6 @@ TEST(Supervise, OnlyAProcessUnderThePlayersImageIsAdoptedOrEndedThroughTheTools)
     for (const auto& c : cases) {
         SimWorld world;
         SimProcess& old = world.add_process(1000, c.image);
-        world.next_pid = 1001;
         world.write_liveness(old, world.wall_ms - 3'600'000);  // an hour old
         if (c.player_json) world.files[DIR + u"\\player.json"] = *c.player_json;
         Loop loop(world);

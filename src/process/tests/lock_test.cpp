@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bin/startup.h"
 #include "process/probes.h"
 #include "sim_world.h"
 
@@ -96,6 +97,26 @@ TEST(ClaimInstanceLock, ALiveRivalEndsThisProcessWithOneLineAndTheLockUntouched)
               "[1765000000000] another watchdog is live (pid=4120); exiting\n");
     ASSERT_EQ(world.tool_calls.size(), 1u);
     EXPECT_EQ(world.tool_calls[0].args, tasklist_args(4120, "watchdog.exe"));
+}
+
+// Start-up checks the lock before it says that it started: a second watchdog leaves exactly
+// one line, the first one's start line and its settings.
+TEST(StartUp, SettingsThenTheLockThenTheStartLine) {
+    SimWorld rival;
+    prepare(rival, "4120", {{4120, "watchdog.exe"}});
+    EXPECT_EQ(start_up(rival), std::nullopt);
+    EXPECT_EQ(rival.files[DIR + u"\\watchdog.log"],
+              "[1765000000000] another watchdog is live (pid=4120); exiting\n");
+
+    SimWorld alone;
+    prepare(alone, "4120", {{4120, "svchost.exe"}});
+    alone.environment.emplace(u"VELLUMBEACON_WATCHDOG_CHECK_INTERVAL_SECS", u"7");
+    const auto config = start_up(alone);
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->check_interval_secs, 7u);
+    EXPECT_EQ(alone.files[LOCK], "4242");
+    EXPECT_EQ(alone.files[DIR + u"\\watchdog.log"],
+              "[1765000000000] vellumbeacon-watchdog started\n");
 }
 
 TEST(ClaimInstanceLock, WithoutTheKnownFolderNothingIsReadOrWritten) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mem_world.h"
+#include "state/files.h"
 
 namespace wd {
 namespace {
@@ -77,8 +78,8 @@ TEST(RecordRecovery, ACounterThatCannotBeReadJustNowIsLeftAsItIs) {
         std::string after;
     } cases[] = {
         {"held open by another program", "41", false, "41"},
-        {"held open, exactly at the read bound", std::string(1024 * 1024, '7'), false,
-         std::string(1024 * 1024, '7')},
+        {"held open, exactly at the read bound", std::string(MAX_READ_BYTES, '7'), false,
+         std::string(MAX_READ_BYTES, '7')},
         {"held open, then free again", "41", true, "42"},
         {"missing", std::nullopt, true, "1"},
         {"too large to be a count", std::string(1024 * 1024 + 1, '7'), true, "1"},

@@ -1,0 +1,15 @@
+#include "bin/startup.h"
+
+#include "process/lock.h"
+#include "state/log.h"
+
+namespace wd {
+
+std::optional<WatchdogConfig> start_up(World& world) {
+    const WatchdogConfig config = read_config(world);
+    if (!claim_instance_lock(world)) return std::nullopt;
+    log_line(world, "vellumbeacon-watchdog started");
+    return config;
+}
+
+}  // namespace wd
