@@ -14,15 +14,6 @@ namespace {
 
 constexpr auto U64_MAX = std::numeric_limits<std::uint64_t>::max();
 
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-    return a > U64_MAX - b ? U64_MAX : a + b;
-}
-
-// Age of a time that the player wrote; 0 when it lies in the future.
-std::uint64_t age_ms(std::uint64_t now_ms, std::uint64_t then_ms) {
-    return now_ms >= then_ms ? now_ms - then_ms : 0;
-}
-
 bool recorded_exit(std::uint32_t code) {
     return code != 0 && code != 3;
 }
@@ -44,28 +35,10 @@ void detect_exit(World& world, SupervisorState& state, TickView& view) {
     state.verify_pending = false;
 }
 
-enum class Action { Idle, Hung, Launch };
-
-Action decide(const TickView& view, const SupervisorState& state, bool hang_excused) {
-    switch (view.update.kind) {
-        case UpdateKind::NoUpdate:
-            if (!view.player_alive) return Action::Launch;
-            return hang_excused ? Action::Idle : Action::Hung;
-        case UpdateKind::WithinGrace:
-            return Action::Idle;
-        case UpdateKind::PastGrace:
-            if (view.player_alive) return Action::Idle;
-            if (state.verify_pending && state.verify_started_at_ms == view.update.started_at_ms) {
-                return Action::Idle;
-            }
-            return Action::Launch;
-    }
-    return Action::Idle;
-}
-
-// Step 12; returns the pause.
+// The launch: resolve, count a rapid restart, start, and mark the one launch an overdue
+// update allows. Returns the pause that follows.
 std::uint64_t launch(World& world, const WatchdogConfig& config, SupervisorState& state,
-                     const TickView& view) {
+                     const TickView& view, bool for_overdue_update) {
     const auto exe = resolve_player_exe(world);
     if (!exe) {
         log_line(world, "cannot resolve player exe (no player.json / override / sibling)");
@@ -83,12 +56,48 @@ std::uint64_t launch(World& world, const WatchdogConfig& config, SupervisorState
     // Storing a new child lets go of any old one without ending it.
     state.child = spawn_player(world, *exe);
     state.launched_at_ns = world.monotonic_ns();
-    if (view.update.kind == UpdateKind::PastGrace) {
+    if (for_overdue_update) {
         log_line(world, "verify-pending: launched player after update grace");
         state.verify_started_at_ms = view.update.started_at_ms;
         state.verify_pending = true;
     }
     return pause;
+}
+
+// Everything a tick that is not a stand-down looks at, in order: the clock-jump test, the
+// own child's exit (logged and recorded here), liveness, who the player is, the update.
+TickFacts observe(World& world, const WatchdogConfig& config, SupervisorState& state,
+                  TickView& view) {
+    const std::uint64_t mono_advance = elapsed_ms(state.prev_instant_ns, view.now_instant_ns);
+    view.clock_jumped = clock_jumped(state.prev_wall_ms, view.now_ms, mono_advance);
+
+    detect_exit(world, state, view);
+
+    view.liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
+    view.liveness_fresh =
+        view.liveness && age_ms(view.now_ms, view.liveness->ts) < config.hang_timeout_ms;
+
+    const auto player = read_player_info(world, player_info_path(world));
+    Identification found = identify_player(world, view.child_running, player, view.liveness);
+    view.image_name = std::move(found.image_name);
+    view.player_alive = found.player_alive;
+    if (found.adopted_pid) state.adopted_pid = *found.adopted_pid;
+    view.adopted_started_at_ms = found.adopted_started_at_ms;
+
+    view.update = read_update_state(world, config, view.now_ms);
+
+    TickFacts facts;
+    facts.update = view.update;
+    facts.player_alive = view.player_alive;
+    facts.liveness_fresh = view.liveness_fresh;
+    facts.clock_jumped = view.clock_jumped;
+    facts.now_ms = view.now_ms;
+    facts.since_launch_ms =
+        elapsed_ms(state.launched_at_ns.value_or(state.started_at_ns), view.now_instant_ns);
+    facts.adopted_started_at_ms = view.adopted_started_at_ms;
+    facts.verify_pending = state.verify_pending;
+    facts.verify_started_at_ms = state.verify_started_at_ms;
+    return facts;
 }
 
 }  // namespace
@@ -125,12 +134,7 @@ CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint6
     const auto flag = read_closed_flag(world, path);
     if (!flag) return CloseDecision::NotClosed;
 
-    const std::uint64_t close_age = age_ms(now_ms, flag->closed_at);
-    const auto logon = world.session_logon_time();
-    const bool same_logon = logon && *logon != 0 && flag->logon_time
-                                ? *logon == *flag->logon_time
-                                : close_age < CLOSED_FLAG_MAX_AGE_MS;
-    if (!same_logon) {
+    if (!close_is_current(*flag, world.session_logon_time(), now_ms)) {
         world.delete_file(*path);  // when it fails, the flag is cleared again next tick
         log_line(world, "close from an earlier session cleared - supervising again");
         return CloseDecision::Cleared;
@@ -144,7 +148,7 @@ CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint6
     if (state.child) {
         if (!std::holds_alternative<ChildRunning>(poll_exit(*state.child))) {
             release_child(std::move(state.child));
-        } else if (close_age > CLOSED_EXIT_WAIT_MS) {
+        } else if (age_ms(now_ms, flag->closed_at) > CLOSED_EXIT_WAIT_MS) {
             log_line(world, "closed player did not exit - ending it");
             end_child(std::move(state.child));
         }
@@ -153,71 +157,44 @@ CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint6
 }
 
 UpdateState read_update_state(World& world, const WatchdogConfig& config, std::uint64_t now_ms) {
-    const auto sentinel = read_updating_sentinel(world, updating_path(world));
-    if (!sentinel) return {};
-    const std::uint64_t age = age_ms(now_ms, sentinel->started_at_ms);
-    if (age < config.update_grace_ms) return {UpdateKind::WithinGrace, sentinel->started_at_ms};
-    if (age < config.update_hang_cap_ms) return {UpdateKind::PastGrace, sentinel->started_at_ms};
-    return {};
+    return classify_update(read_updating_sentinel(world, updating_path(world)), config, now_ms);
 }
 
 std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorState& state) {
     TickView view;
     view.now_instant_ns = world.monotonic_ns();
     view.now_ms = world.wall_clock_ms();
-
-    if (check_closed_flag(world, state, view.now_ms) == CloseDecision::StandDown) {
-        state.standing_down = true;
-        state.prev_wall_ms = view.now_ms;
-        state.prev_instant_ns = view.now_instant_ns;
-        return config.check_interval_secs;
-    }
-
-    // A wall clock that ran ahead of the monotonic one (set forward) excuses this tick.
-    const std::uint64_t wall_advance = age_ms(view.now_ms, state.prev_wall_ms);
-    const std::uint64_t mono_advance = elapsed_ms(state.prev_instant_ns, view.now_instant_ns);
-    view.clock_jumped = wall_advance > saturating_add(mono_advance, CLOCK_JUMP_SLACK_MS);
-
-    detect_exit(world, state, view);
-
-    view.liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
-    view.liveness_fresh =
-        view.liveness && age_ms(view.now_ms, view.liveness->ts) < config.hang_timeout_ms;
-
-    const auto player = read_player_info(world, player_info_path(world));
-    Identification found = identify_player(world, view.child_running, player, view.liveness);
-    view.image_name = std::move(found.image_name);
-    view.player_alive = found.player_alive;
-    if (found.adopted_pid) state.adopted_pid = *found.adopted_pid;
-    view.adopted_started_at_ms = found.adopted_started_at_ms;
-
-    view.update = read_update_state(world, config, view.now_ms);
-
-    const std::uint64_t since_launch =
-        elapsed_ms(state.launched_at_ns.value_or(state.started_at_ns), view.now_instant_ns);
-    const bool adopted_young = view.adopted_started_at_ms &&
-                               view.now_ms >= *view.adopted_started_at_ms &&
-                               view.now_ms - *view.adopted_started_at_ms < config.startup_grace_ms;
-    const bool hang_excused = view.clock_jumped || since_launch < config.startup_grace_ms ||
-                              view.liveness_fresh || adopted_young;
+    TickFacts facts;
+    facts.now_ms = view.now_ms;
+    facts.close = check_closed_flag(world, state, view.now_ms);
+    // A stand-down tick looks at nothing else.
+    if (facts.close != CloseDecision::StandDown) facts = observe(world, config, state, view);
+    const TickDecision decision = decide_tick(facts, config);
 
     std::uint64_t pause = config.check_interval_secs;
-    switch (decide(view, state, hang_excused)) {
-        case Action::Idle:
-            if (view.liveness_fresh && view.player_alive) state.rapid_restarts = 0;
+    switch (decision.action) {
+        case TickAction::StandDown:
+            state.standing_down = true;
+            state.prev_wall_ms = view.now_ms;
+            state.prev_instant_ns = view.now_instant_ns;
+            return pause;
+        case TickAction::Idle:
+            if (resets_rapid_restarts(facts, decision)) state.rapid_restarts = 0;
             break;
-        case Action::Hung:
+        case TickAction::Hung:
             log_line(world, "player hung (process alive, liveness stale) - killing");
+            // Recorded before the end, so that a player that cannot be ended is still counted.
             record_recovery(world, "player hung - ended and started again");
             if (state.child) {
                 end_child(std::move(state.child));
             } else {
                 force_end_process(world, state.adopted_pid, view.image_name);
             }
-            pause = launch(world, config, state, view);
+            pause = launch(world, config, state, view, false);
             break;
-        case Action::Launch:
-            pause = launch(world, config, state, view);
+        case TickAction::Launch:
+            pause =
+                launch(world, config, state, view, decision.reason == TickReason::UpdateOverdue);
             break;
     }
 

@@ -7,26 +7,14 @@
 
 #include "base/world.h"
 #include "bin/config.h"
+#include "bin/decision.h"
 #include "process/child.h"
 #include "state/records.h"
 
 namespace wd {
 
-inline constexpr std::uint64_t CLOCK_JUMP_SLACK_MS = 10'000;
 inline constexpr std::uint64_t MAX_BACKOFF_SECS = 60;
 inline constexpr std::uint32_t MAX_BACKOFF_DOUBLINGS = 6;
-// A close without a comparable logon time holds for this long.
-inline constexpr std::uint64_t CLOSED_FLAG_MAX_AGE_MS = 43'200'000;
-// How long after the close the player the watchdog launched may take to exit by itself.
-inline constexpr std::uint64_t CLOSED_EXIT_WAIT_MS = 15'000;
-
-enum class CloseDecision { NotClosed, StandDown, Cleared };
-
-enum class UpdateKind { NoUpdate, WithinGrace, PastGrace };
-struct UpdateState {
-    UpdateKind kind = UpdateKind::NoUpdate;
-    std::uint64_t started_at_ms = 0;  // the sentinel's startedAtMs, for PastGrace
-};
 
 // Lives from tick to tick.
 struct SupervisorState {

@@ -1,0 +1,72 @@
+#include "bin/decision.h"
+
+#include <limits>
+
+namespace wd {
+
+std::uint64_t age_ms(std::uint64_t now_ms, std::uint64_t then_ms) {
+    return now_ms >= then_ms ? now_ms - then_ms : 0;
+}
+
+bool within_window(std::uint64_t now_ms, std::uint64_t start_ms, std::uint64_t length_ms) {
+    return now_ms >= start_ms && now_ms - start_ms < length_ms;
+}
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    constexpr auto MAX = std::numeric_limits<std::uint64_t>::max();
+    return a > MAX - b ? MAX : a + b;
+}
+
+bool close_is_current(const ClosedFlag& flag, std::optional<std::int64_t> session_logon,
+                      std::uint64_t now_ms) {
+    if (session_logon && *session_logon != 0 && flag.logon_time) {
+        return *session_logon == *flag.logon_time;
+    }
+    return age_ms(now_ms, flag.closed_at) < CLOSED_FLAG_MAX_AGE_MS;
+}
+
+UpdateState classify_update(const std::optional<UpdatingSentinel>& sentinel,
+                            const WatchdogConfig& config, std::uint64_t now_ms) {
+    if (!sentinel) return {};
+    const std::uint64_t age = age_ms(now_ms, sentinel->started_at_ms);
+    if (age < config.update_grace_ms) return {UpdateKind::WithinGrace, sentinel->started_at_ms};
+    if (age < config.update_hang_cap_ms) return {UpdateKind::PastGrace, sentinel->started_at_ms};
+    return {};
+}
+
+bool clock_jumped(std::uint64_t prev_wall_ms, std::uint64_t now_ms, std::uint64_t mono_advance_ms) {
+    return age_ms(now_ms, prev_wall_ms) > saturating_add(mono_advance_ms, CLOCK_JUMP_SLACK_MS);
+}
+
+TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
+    using enum TickAction;
+    using enum TickReason;
+    if (facts.close == CloseDecision::StandDown) return {StandDown, Closed};
+    switch (facts.update.kind) {
+        case UpdateKind::WithinGrace:
+            return {Idle, UpdateYoung};
+        case UpdateKind::PastGrace:
+            if (facts.player_alive) return {Idle, UpdateOverdueAlive};
+            if (facts.verify_pending && facts.verify_started_at_ms == facts.update.started_at_ms) {
+                return {Idle, UpdateLaunchMade};
+            }
+            return {Launch, UpdateOverdue};
+        case UpdateKind::NoUpdate:
+            break;
+    }
+    if (!facts.player_alive) return {Launch, NoPlayer};
+    if (facts.liveness_fresh) return {Idle, Healthy};
+    if (facts.clock_jumped) return {Idle, ClockJumped};
+    if (facts.since_launch_ms < config.startup_grace_ms) return {Idle, StartupGrace};
+    if (facts.adopted_started_at_ms &&
+        within_window(facts.now_ms, *facts.adopted_started_at_ms, config.startup_grace_ms)) {
+        return {Idle, AdoptedGrace};
+    }
+    return {Hung, LivenessStale};
+}
+
+bool resets_rapid_restarts(const TickFacts& facts, const TickDecision& decision) {
+    return decision.action == TickAction::Idle && facts.player_alive && facts.liveness_fresh;
+}
+
+}  // namespace wd

@@ -1,0 +1,95 @@
+// The rules of a tick as pure functions of what the tick saw: whose close it is, the update's
+// class, the clock-jump test, and what the tick does. Portable; no system is reached here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "bin/config.h"
+#include "state/records.h"
+
+namespace wd {
+
+inline constexpr std::uint64_t CLOCK_JUMP_SLACK_MS = 10'000;
+// A close without a comparable logon time holds for this long.
+inline constexpr std::uint64_t CLOSED_FLAG_MAX_AGE_MS = 43'200'000;
+// How long after the close the player the watchdog launched may take to exit by itself.
+inline constexpr std::uint64_t CLOSED_EXIT_WAIT_MS = 15'000;
+
+// The age of a stored time (one the player, its updater or the operator's close wrote): 0
+// when it lies in the future, so a time ahead of the clock is as young as can be.
+std::uint64_t age_ms(std::uint64_t now_ms, std::uint64_t then_ms);
+
+// True while `now_ms` lies in the window of `length_ms` that opens at `start_ms`: a window
+// that opens at a stored time in the future has not opened yet.
+bool within_window(std::uint64_t now_ms, std::uint64_t start_ms, std::uint64_t length_ms);
+
+// a + b, staying at the 64-bit maximum.
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b);
+
+// Whether a valid close is the current logon's: the logon times decide when both are known
+// (0 counts as unknown), otherwise a close younger than 12 hours is.
+bool close_is_current(const ClosedFlag& flag, std::optional<std::int64_t> session_logon,
+                      std::uint64_t now_ms);
+
+enum class CloseDecision { NotClosed, StandDown, Cleared };
+
+enum class UpdateKind { NoUpdate, WithinGrace, PastGrace };
+struct UpdateState {
+    UpdateKind kind = UpdateKind::NoUpdate;
+    std::uint64_t started_at_ms = 0;  // the sentinel's startedAtMs, for PastGrace
+    bool operator==(const UpdateState&) const = default;
+};
+
+// The sentinel's class at `now_ms`: within the update grace, past it but below the hang cap,
+// or no update (none, or at the cap or older). The grace is tested first.
+UpdateState classify_update(const std::optional<UpdatingSentinel>& sentinel,
+                            const WatchdogConfig& config, std::uint64_t now_ms);
+
+// The wall clock ran ahead of the monotonic clock by more than CLOCK_JUMP_SLACK_MS since the
+// previous tick (set forward); set back never counts.
+bool clock_jumped(std::uint64_t prev_wall_ms, std::uint64_t now_ms, std::uint64_t mono_advance_ms);
+
+// What a tick saw, gathered before it does anything.
+struct TickFacts {
+    CloseDecision close = CloseDecision::NotClosed;
+    UpdateState update;
+    bool player_alive = false;
+    bool liveness_fresh = false;
+    bool clock_jumped = false;
+    std::uint64_t now_ms = 0;
+    std::uint64_t since_launch_ms = 0;  // since the last launch attempt, or since the start
+    std::optional<std::uint64_t> adopted_started_at_ms;
+    bool verify_pending = false;
+    std::uint64_t verify_started_at_ms = 0;
+};
+
+enum class TickAction { Idle, StandDown, Hung, Launch };
+
+enum class TickReason {
+    Closed,              // a close of this logon stands
+    NoPlayer,            // nothing runs
+    UpdateOverdue,       // the update's grace passed with no player: its one launch
+    LivenessStale,       // alive, silent, and nothing excuses it
+    Healthy,             // alive with a fresh liveness record
+    ClockJumped,         // silent, but the wall clock was set forward since the last tick
+    StartupGrace,        // silent, but within the startup grace of the last launch (or start)
+    AdoptedGrace,        // silent, but an adopted player within the grace from its own start
+    UpdateYoung,         // an update within its grace: nothing is launched or ended
+    UpdateOverdueAlive,  // an overdue update, and a player runs
+    UpdateLaunchMade,    // an overdue update whose launch has been made and not yet seen to end
+};
+
+struct TickDecision {
+    TickAction action = TickAction::Idle;
+    TickReason reason = TickReason::Healthy;
+    bool operator==(const TickDecision&) const = default;
+};
+
+// What the tick does, and why.
+TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config);
+
+// An idle tick that sees the player alive with a fresh liveness record ends a crash loop.
+bool resets_rapid_restarts(const TickFacts& facts, const TickDecision& decision);
+
+}  // namespace wd

@@ -1,0 +1,139 @@
+// The tick's rules as a table: each row is a situation and what the tick does about it.
+#include "bin/decision.h"
+
+#include <gtest/gtest.h>
+
+namespace wd {
+namespace {
+
+constexpr std::uint64_t NOW = 1'765'000'000'000;
+
+TickFacts alive_and_silent() {
+    TickFacts f;
+    f.now_ms = NOW;
+    f.player_alive = true;
+    f.since_launch_ms = 3'600'000;
+    return f;
+}
+
+TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
+    using enum TickAction;
+    using enum TickReason;
+    const UpdateState young{UpdateKind::WithinGrace, NOW - 1'000};
+    const UpdateState overdue{UpdateKind::PastGrace, NOW - 200'000};
+    const struct {
+        const char* rule;
+        void (*situation)(TickFacts&, const UpdateState&, const UpdateState&);
+        TickDecision want;
+        bool resets;
+    } rows[] = {
+        {"a close of this logon stands down before anything else",
+         [](TickFacts& f, auto&, auto&) { f.close = CloseDecision::StandDown; },
+         {StandDown, Closed},
+         false},
+        {"a cleared close goes on as if there were none",
+         [](TickFacts& f, auto&, auto&) { f.close = CloseDecision::Cleared; },
+         {Hung, LivenessStale},
+         false},
+        {"no player: launch",
+         [](TickFacts& f, auto&, auto&) { f.player_alive = false; },
+         {Launch, NoPlayer},
+         false},
+        {"alive and fresh: idle, and a crash loop is over",
+         [](TickFacts& f, auto&, auto&) { f.liveness_fresh = true; },
+         {Idle, Healthy},
+         true},
+        {"alive and silent past every grace: hung",
+         [](TickFacts&, auto&, auto&) {},
+         {Hung, LivenessStale},
+         false},
+        {"silent, but the clock was set forward",
+         [](TickFacts& f, auto&, auto&) { f.clock_jumped = true; },
+         {Idle, ClockJumped},
+         false},
+        {"silent within the startup grace",
+         [](TickFacts& f, auto&, auto&) { f.since_launch_ms = 59'999; },
+         {Idle, StartupGrace},
+         false},
+        {"silent at exactly the startup grace",
+         [](TickFacts& f, auto&, auto&) { f.since_launch_ms = 60'000; },
+         {Hung, LivenessStale},
+         false},
+        {"adopted, started 59.999 s ago",
+         [](TickFacts& f, auto&, auto&) { f.adopted_started_at_ms = NOW - 59'999; },
+         {Idle, AdoptedGrace},
+         false},
+        {"adopted, started 60 s ago",
+         [](TickFacts& f, auto&, auto&) { f.adopted_started_at_ms = NOW - 60'000; },
+         {Hung, LivenessStale},
+         false},
+        {"adopted, started in the future: its window has not opened",
+         [](TickFacts& f, auto&, auto&) { f.adopted_started_at_ms = NOW + 1; },
+         {Hung, LivenessStale},
+         false},
+        {"an update within its grace: never hung",
+         [](TickFacts& f, auto& y, auto&) { f.update = y; },
+         {Idle, UpdateYoung},
+         false},
+        {"an update within its grace: no launch either",
+         [](TickFacts& f, auto& y, auto&) {
+             f.update = y;
+             f.player_alive = false;
+         },
+         {Idle, UpdateYoung},
+         false},
+        {"an update within its grace, alive and fresh: still a healthy player",
+         [](TickFacts& f, auto& y, auto&) {
+             f.update = y;
+             f.liveness_fresh = true;
+         },
+         {Idle, UpdateYoung},
+         true},
+        {"an overdue update and a player: idle, even when silent",
+         [](TickFacts& f, auto&, auto& o) { f.update = o; },
+         {Idle, UpdateOverdueAlive},
+         false},
+        {"an overdue update and no player: its one launch",
+         [](TickFacts& f, auto&, auto& o) {
+             f.update = o;
+             f.player_alive = false;
+         },
+         {Launch, UpdateOverdue},
+         false},
+        {"an overdue update whose launch was made: idle",
+         [](TickFacts& f, auto&, auto& o) {
+             f.update = o;
+             f.player_alive = false;
+             f.verify_pending = true;
+             f.verify_started_at_ms = o.started_at_ms;
+         },
+         {Idle, UpdateLaunchMade},
+         false},
+        {"a launch made for another update does not count",
+         [](TickFacts& f, auto&, auto& o) {
+             f.update = o;
+             f.player_alive = false;
+             f.verify_pending = true;
+             f.verify_started_at_ms = o.started_at_ms - 1;
+         },
+         {Launch, UpdateOverdue},
+         false},
+    };
+    for (const auto& row : rows) {
+        TickFacts facts = alive_and_silent();
+        row.situation(facts, young, overdue);
+        const TickDecision got = decide_tick(facts, WatchdogConfig{});
+        EXPECT_TRUE(got == row.want) << row.rule;
+        EXPECT_EQ(resets_rapid_restarts(facts, got), row.resets) << row.rule;
+    }
+}
+
+TEST(ClockJumped, MoreThanTenSecondsAheadOfTheMonotonicClock) {
+    EXPECT_FALSE(clock_jumped(NOW, NOW + 13'000, 3'000));
+    EXPECT_TRUE(clock_jumped(NOW, NOW + 13'001, 3'000));
+    EXPECT_FALSE(clock_jumped(NOW, NOW - 3'600'000, 3'000));  // set back
+    EXPECT_FALSE(clock_jumped(0, UINT64_MAX, UINT64_MAX));    // the sum saturates
+}
+
+}  // namespace
+}  // namespace wd
