@@ -73,6 +73,20 @@ inline UniqueFind find_first(const std::wstring& pattern, WIN32_FIND_DATAW& entr
     return UniqueFind(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 
+// The full path of this program's executable, none when it cannot be had. Paths may be
+// longer than MAX_PATH, so the buffer grows (on the heap) until the path fits.
+inline std::optional<Path> module_path() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    while (buffer.size() <= 32'768) {
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return std::nullopt;
+        if (n < buffer.size()) return Path(buffer.begin(), buffer.begin() + n);
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::nullopt;
+}
+
 // NUL-terminated copy for Win32 calls.
 inline std::wstring to_wide(std::u16string_view path) {
     return std::wstring(path.begin(), path.end());

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "base/saturating.h"
 #include "base/text.h"
 
 namespace wd {
@@ -15,17 +16,21 @@ std::uint64_t read_u64_setting(World& world, std::u16string_view name, std::uint
 }
 
 std::uint64_t secs_to_ms(std::uint64_t secs) {
-    constexpr std::uint64_t MAX = std::numeric_limits<std::uint64_t>::max();
-    return secs > MAX / 1000 ? MAX : secs * 1000;
+    return saturating_mul(secs, 1000);
 }
 
 WatchdogConfig read_config(World& world) {
     WatchdogConfig config;
-    config.check_interval_secs = read_u64_setting(world, CHECK_INTERVAL_VAR, 3);
-    config.hang_timeout_ms = secs_to_ms(read_u64_setting(world, HANG_TIMEOUT_VAR, 30));
-    config.startup_grace_ms = secs_to_ms(read_u64_setting(world, STARTUP_GRACE_VAR, 60));
-    config.update_grace_ms = secs_to_ms(read_u64_setting(world, UPDATE_GRACE_VAR, 120));
-    config.update_hang_cap_ms = secs_to_ms(read_u64_setting(world, UPDATE_HANG_CAP_VAR, 360));
+    config.check_interval_secs =
+        read_u64_setting(world, CHECK_INTERVAL_VAR, DEFAULT_CHECK_INTERVAL_SECS);
+    config.hang_timeout_ms =
+        secs_to_ms(read_u64_setting(world, HANG_TIMEOUT_VAR, DEFAULT_HANG_TIMEOUT_SECS));
+    config.startup_grace_ms =
+        secs_to_ms(read_u64_setting(world, STARTUP_GRACE_VAR, DEFAULT_STARTUP_GRACE_SECS));
+    config.update_grace_ms =
+        secs_to_ms(read_u64_setting(world, UPDATE_GRACE_VAR, DEFAULT_UPDATE_GRACE_SECS));
+    config.update_hang_cap_ms =
+        secs_to_ms(read_u64_setting(world, UPDATE_HANG_CAP_VAR, DEFAULT_UPDATE_HANG_CAP_SECS));
     return config;
 }
 

@@ -8,12 +8,19 @@
 
 namespace wd {
 
+inline constexpr std::uint64_t DEFAULT_CHECK_INTERVAL_SECS = 3;
+inline constexpr std::uint64_t DEFAULT_HANG_TIMEOUT_SECS = 30;
+inline constexpr std::uint64_t DEFAULT_STARTUP_GRACE_SECS = 60;
+inline constexpr std::uint64_t DEFAULT_UPDATE_GRACE_SECS = 120;
+inline constexpr std::uint64_t DEFAULT_UPDATE_HANG_CAP_SECS = 360;
+
+// The settings as the loop uses them: the interval in seconds, the limits in milliseconds.
 struct WatchdogConfig {
-    std::uint64_t check_interval_secs = 3;
-    std::uint64_t hang_timeout_ms = 30'000;
-    std::uint64_t startup_grace_ms = 60'000;
-    std::uint64_t update_grace_ms = 120'000;
-    std::uint64_t update_hang_cap_ms = 360'000;
+    std::uint64_t check_interval_secs = DEFAULT_CHECK_INTERVAL_SECS;
+    std::uint64_t hang_timeout_ms = DEFAULT_HANG_TIMEOUT_SECS * 1000;
+    std::uint64_t startup_grace_ms = DEFAULT_STARTUP_GRACE_SECS * 1000;
+    std::uint64_t update_grace_ms = DEFAULT_UPDATE_GRACE_SECS * 1000;
+    std::uint64_t update_hang_cap_ms = DEFAULT_UPDATE_HANG_CAP_SECS * 1000;
 };
 
 inline constexpr std::u16string_view CHECK_INTERVAL_VAR =

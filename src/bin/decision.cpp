@@ -1,6 +1,6 @@
 #include "bin/decision.h"
 
-#include <limits>
+#include "base/saturating.h"
 
 namespace wd {
 
@@ -10,11 +10,6 @@ std::uint64_t age_ms(std::uint64_t now_ms, std::uint64_t then_ms) {
 
 bool within_window(std::uint64_t now_ms, std::uint64_t start_ms, std::uint64_t length_ms) {
     return now_ms >= start_ms && now_ms - start_ms < length_ms;
-}
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-    constexpr auto MAX = std::numeric_limits<std::uint64_t>::max();
-    return a > MAX - b ? MAX : a + b;
 }
 
 bool close_is_current(const ClosedFlag& flag, std::optional<std::int64_t> session_logon,

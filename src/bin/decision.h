@@ -24,9 +24,6 @@ std::uint64_t age_ms(std::uint64_t now_ms, std::uint64_t then_ms);
 // that opens at a stored time in the future has not opened yet.
 bool within_window(std::uint64_t now_ms, std::uint64_t start_ms, std::uint64_t length_ms);
 
-// a + b, staying at the 64-bit maximum.
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b);
-
 // Whether a valid close is the current logon's: the logon times decide when both are known
 // (0 counts as unknown), otherwise a close younger than 12 hours is.
 bool close_is_current(const ClosedFlag& flag, std::optional<std::int64_t> session_logon,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/saturating.h"
 #include "bin/player_resolution.h"
 #include "process/probes.h"
 #include "state/log.h"
@@ -12,13 +13,13 @@
 namespace wd {
 namespace {
 
-constexpr auto U64_MAX = std::numeric_limits<std::uint64_t>::max();
-
 bool recorded_exit(std::uint32_t code) {
     return code != 0 && code != 3;
 }
 
-// Step 4: a child found ended is logged (and recorded unless it ended normally) and let go.
+// The own child's exit: one that ended is logged (and recorded unless it ended with 0 or 3)
+// and let go; one that cannot be polled is let go silently. Either way a pending
+// verify-pending launch is over.
 void detect_exit(World& world, SupervisorState& state, TickView& view) {
     if (!state.child) return;
     const ChildPoll poll = poll_exit(*state.child);
@@ -109,8 +110,7 @@ std::uint64_t elapsed_ms(std::uint64_t from_ns, std::uint64_t to_ns) {
 std::uint64_t backoff_secs(std::uint64_t interval_secs, std::uint32_t rapid_restarts) {
     const std::uint32_t k = std::min(rapid_restarts, MAX_BACKOFF_DOUBLINGS);
     const std::uint64_t factor = std::uint64_t{1} << k;
-    const std::uint64_t doubled =
-        interval_secs > U64_MAX / factor ? U64_MAX : interval_secs * factor;
+    const std::uint64_t doubled = saturating_mul(interval_secs, factor);
     return std::max(interval_secs, std::min(MAX_BACKOFF_SECS, doubled));
 }
 

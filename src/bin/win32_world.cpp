@@ -121,10 +121,7 @@ SpawnResult Win32World::spawn_process(const Path& program) {
 }
 
 std::optional<Path> Win32World::own_exe_path() {
-    std::vector<wchar_t> buffer(32768);
-    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0 || n >= buffer.size()) return std::nullopt;
-    return win32::from_wide(buffer.data(), n);
+    return win32::module_path();
 }
 
 PathKind Win32World::path_kind(const Path& path) {

@@ -153,10 +153,8 @@ class Win32Child final : public ChildProcess {
 
 std::vector<Path> program_search_folders() {
     std::vector<Path> folders;
-    wchar_t module[32768];
-    const DWORD n = ::GetModuleFileNameW(nullptr, module, 32768);
-    if (n > 0 && n < 32768) {
-        if (auto own = parent_folder(from_wide(module, n))) folders.push_back(std::move(*own));
+    if (const auto module = module_path()) {
+        if (auto own = parent_folder(*module)) folders.push_back(std::move(*own));
     }
     if (auto system = folder_from(system_directory)) folders.push_back(std::move(*system));
     if (auto windows = folder_from(windows_directory)) folders.push_back(std::move(*windows));

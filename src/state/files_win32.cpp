@@ -56,6 +56,11 @@ OsError rename_by_handle(const std::wstring& temp, const std::wstring& target) {
     return ERROR_SUCCESS;
 }
 
+// MoveFileExW refuses with access denied when the target is open elsewhere (a reader that
+// shares delete, a scanner) or being deleted. A rename by handle with POSIX semantics can
+// still replace such a target, so it gets one more try. Its own error is reported only when
+// it says something the first did not (the target is a non-empty folder); otherwise the
+// caller sees the access denied of the ordinary rename.
 OsError move_onto(const std::wstring& temp, const std::wstring& target) {
     if (::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return ERROR_SUCCESS;

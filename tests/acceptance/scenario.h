@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bin/win32_world.h"
 #include "state/known_folder_win32.h"
 #include "win32_launch.h"
 #include "win32_test_dir.h"
@@ -44,10 +45,7 @@ inline std::vector<LogLine> parse_log(const std::string& log) {
 }
 
 inline std::uint64_t now_ms() {
-    FILETIME ft;
-    ::GetSystemTimeAsFileTime(&ft);
-    const std::uint64_t ticks = (std::uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
-    return ticks / 10'000 - 11'644'473'600'000;
+    return Win32World().wall_clock_ms();
 }
 
 // Processes of this prefix whose image is test-player.exe.

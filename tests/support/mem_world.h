@@ -2,14 +2,16 @@
 // captured standard error stream. Paths are compared exactly, unit for unit.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/path.h"
+#include "base/saturating.h"
 #include "base/world.h"
 #include "state/files.h"
 
@@ -83,7 +85,7 @@ class MemWorld : public World {
     std::uint64_t monotonic_ns() override { return mono_ns; }
     void sleep_secs(std::uint64_t secs) override {
         sleeps.push_back(secs);
-        advance_ms(secs > UINT64_MAX / 1000 ? UINT64_MAX / 1000 : secs * 1000);
+        advance_ms(std::min(secs, U64_MAX / 1000) * 1000);
     }
     virtual void advance_ms(std::uint64_t ms) {
         mono_ns += ms * 1'000'000;

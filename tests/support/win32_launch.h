@@ -13,10 +13,8 @@ namespace wd::testing {
 
 // The folder of the running test program, where the programs under test are built.
 inline std::wstring own_folder() {
-    wchar_t buffer[32768];
-    const DWORD n = ::GetModuleFileNameW(nullptr, buffer, 32768);
-    std::wstring path(buffer, n);
-    return path.substr(0, path.find_last_of(L"\\/"));
+    const Path folder = parent_folder(win32::module_path().value_or(Path())).value_or(Path());
+    return std::wstring(folder.begin(), folder.end());
 }
 
 class Launched {

@@ -107,9 +107,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     };
     trace(world, knobs, "start " + std::to_string(pid));
 
-    wchar_t module[32768];
-    const DWORD n = ::GetModuleFileNameW(nullptr, module, 32768);
-    const Path exe(module, module + n);
+    const Path exe = win32::module_path().value_or(Path());
     const std::string exe_text = utf16_to_utf8_lossy(exe);
     const std::string image = exe_text.substr(exe_text.find_last_of("\\/") + 1);
 
