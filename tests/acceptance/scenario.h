@@ -19,7 +19,7 @@
 // After <windows.h>, which base/win32.h brings.
 #include <tlhelp32.h>
 
-namespace wd::testing {
+namespace wd::fakes {
 
 using namespace std::chrono_literals;
 
@@ -64,7 +64,7 @@ inline std::vector<DWORD> player_pids() {
     return pids;
 }
 
-class Scenario : public ::testing::Test {
+class Scenario : public testing::Test {
   protected:
     inline static const wchar_t* const VARIABLES[] = {
         L"VELLUMBEACON_WATCHDOG_PLAYER_EXE",
@@ -237,4 +237,4 @@ class Scenario : public ::testing::Test {
     std::size_t most_players_ = 0;
 };
 
-}  // namespace wd::testing
+}  // namespace wd::fakes

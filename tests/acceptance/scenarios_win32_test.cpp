@@ -8,13 +8,13 @@ namespace wd {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::get_file;
-using testing::Launched;
-using testing::now_ms;
-using testing::parse_log;
-using testing::player_pids;
-using testing::put_file;
-using testing::Scenario;
+using fakes::get_file;
+using fakes::Launched;
+using fakes::now_ms;
+using fakes::parse_log;
+using fakes::player_pids;
+using fakes::put_file;
+using fakes::Scenario;
 
 const std::string STARTED = "vellumbeacon-watchdog started";
 const std::regex SPAWNED(R"(spawned player pid=(\d+) \(.*\\test-player\.exe\))");
@@ -129,7 +129,7 @@ TEST_F(Scenario, APlayerStartedBeforeTheWatchdogIsAdoptedAndEndedWhenItHangs) {
     script("HANG_AFTER_MS=6000\n");
     Launched& adopted = start_player();
     ASSERT_TRUE(adopted.started());
-    ASSERT_TRUE(testing::eventually([&] { return file(L"player.json").has_value(); }, 20s));
+    ASSERT_TRUE(fakes::eventually([&] { return file(L"player.json").has_value(); }, 20s));
     script("");
     start_watchdog();
     watch(4s);
@@ -152,18 +152,18 @@ TEST_F(Scenario, AnOperatorCloseStandsDownShowsTheTaskbarAndEndsWithTheFlag) {
         GTEST_SKIP() << "needs the desktop runner";
     }
     HWND tray = nullptr;
-    ASSERT_TRUE(testing::eventually(
+    ASSERT_TRUE(fakes::eventually(
         [&] { return (tray = ::FindWindowExW(nullptr, nullptr, L"Shell_TrayWnd", nullptr)); },
         30s));
     ::ShowWindow(tray, SW_HIDE);
-    ASSERT_TRUE(testing::eventually([&] { return !::IsWindowVisible(tray); }, 5s));
+    ASSERT_TRUE(fakes::eventually([&] { return !::IsWindowVisible(tray); }, 5s));
 
     // Without a session logon time (none under Wine) a fresh close holds for 12 hours.
     script("CLOSE_AFTER_MS=1500\n");
     start_watchdog();
     ASSERT_TRUE(wait_for("player closed by the operator", 1, 20s)) << log();
     script("");
-    EXPECT_TRUE(testing::eventually([&] { return ::IsWindowVisible(tray) != FALSE; }, 5s));
+    EXPECT_TRUE(fakes::eventually([&] { return ::IsWindowVisible(tray) != FALSE; }, 5s));
     watch(5s);
     EXPECT_EQ(count("spawned"), 1u) << log();
     EXPECT_EQ(count("exited"), 0u) << "the closed player's exit is not a crash";
@@ -251,7 +251,7 @@ TEST_F(Scenario, WithTheRoamingFolderAFileTheWatchdogStillSupervises) {
         for (const auto& line : echoed()) n += line.text == "player exited (code 1)";
         return n;
     };
-    ASSERT_TRUE(testing::eventually([&] { return exits() >= 2; }, 30s))
+    ASSERT_TRUE(fakes::eventually([&] { return exits() >= 2; }, 30s))
         << get_file(stderr_path_).value_or("");
     stop_watchdog();
     const auto text = echoed();
@@ -280,7 +280,7 @@ TEST_F(Scenario, AnOversizedLogIsTrimmedToItsNewerHalfOnTheFirstLine) {
                data.nFileSizeLow != old.size();
     };
     start_watchdog();
-    ASSERT_TRUE(testing::eventually(size_changed, 20s));
+    ASSERT_TRUE(fakes::eventually(size_changed, 20s));
     ASSERT_TRUE(wait_for("spawned"));
     stop_watchdog();
 
@@ -332,7 +332,7 @@ TEST_F(Scenario, LockedAndEnormousFilesNeitherStopSupervisionNorLoseData) {
     counter.reset();
     // The next recovery counts on from it (a read that meets the watchdog's replacement can
     // make it fail once under Wine, so wait for the value rather than for one crash).
-    EXPECT_TRUE(testing::eventually([&] { return file(L"recoveries.txt") == "42"; }, 40s))
+    EXPECT_TRUE(fakes::eventually([&] { return file(L"recoveries.txt") == "42"; }, 40s))
         << file(L"recoveries.txt").value_or("(none)");
     stop_watchdog();
     lock.reset();

@@ -15,7 +15,7 @@
 #include "base/world.h"
 #include "state/files.h"
 
-namespace wd::testing {
+namespace wd::fakes {
 
 // Thrown out of a replacement that a simulated power cut interrupts: the process is gone.
 struct PowerCut {};
@@ -30,11 +30,17 @@ struct ToolCall {
     bool operator==(const ToolCall&) const = default;
 };
 
+// The simulated user's folders, as the watchdog finds them through the default roaming folder.
+inline const Path ROAMING = u"C:\\Users\\kiosk\\AppData\\Roaming";
+inline const Path APP = ROAMING + u"\\com.vellumbeacon.player";
+inline const Path DIR = APP + u"\\watchdog";
+inline const Path UPDATES = APP + u"\\updates";
+
 class MemWorld : public World {
   public:
     std::map<std::u16string, std::u16string> environment;
     std::uint64_t wall_ms = 1'765'000'000'000;
-    std::optional<Path> roaming = Path(u"C:\\Users\\kiosk\\AppData\\Roaming");
+    std::optional<Path> roaming = ROAMING;
     std::map<Path, std::string> files;
     std::set<Path> folders{u"C:\\", u"C:\\Users", u"C:\\Users\\kiosk", u"C:\\Users\\kiosk\\AppData",
                            u"C:\\Users\\kiosk\\AppData\\Roaming"};
@@ -231,4 +237,4 @@ class MemWorld : public World {
     }
 };
 
-}  // namespace wd::testing
+}  // namespace wd::fakes

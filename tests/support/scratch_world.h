@@ -4,7 +4,7 @@
 
 #include "bin/win32_world.h"
 
-namespace wd::testing {
+namespace wd::fakes {
 
 class ScratchWorld : public Win32World {
   public:
@@ -15,4 +15,4 @@ class ScratchWorld : public Win32World {
     Path roaming_;
 };
 
-}  // namespace wd::testing
+}  // namespace wd::fakes

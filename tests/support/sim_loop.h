@@ -7,10 +7,9 @@
 #include "bin/supervisor.h"
 #include "sim_world.h"
 
-namespace wd::testing {
+namespace wd::fakes {
 
 inline const std::string PLAYER = "C:\\Program Files\\Vellum\\player.exe";
-inline const Path DIR = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog";
 
 inline std::string spawned(std::uint32_t pid) {
     return "spawned player pid=" + std::to_string(pid) + " (" + PLAYER + ")";
@@ -57,4 +56,4 @@ class Loop {
     std::size_t read_;
 };
 
-}  // namespace wd::testing
+}  // namespace wd::fakes

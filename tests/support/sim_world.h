@@ -11,7 +11,7 @@
 #include "process/probes.h"
 #include "state/paths.h"
 
-namespace wd::testing {
+namespace wd::fakes {
 
 struct SimProcess {
     std::uint32_t pid = 0;
@@ -191,4 +191,4 @@ class SimWorld : public MemWorld {
     }
 };
 
-}  // namespace wd::testing
+}  // namespace wd::fakes

@@ -9,7 +9,7 @@
 
 #include "base/win32.h"
 
-namespace wd::testing {
+namespace wd::fakes {
 
 // The folder of the running test program, where the programs under test are built.
 inline std::wstring own_folder() {
@@ -96,4 +96,4 @@ inline bool eventually(const std::function<bool()>& done, std::chrono::milliseco
     return done();
 }
 
-}  // namespace wd::testing
+}  // namespace wd::fakes

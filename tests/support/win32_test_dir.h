@@ -8,7 +8,7 @@
 #include "base/path.h"
 #include "base/win32.h"
 
-namespace wd::testing {
+namespace wd::fakes {
 
 inline void remove_tree(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -91,4 +91,4 @@ class ScratchDir {
     std::wstring path_;
 };
 
-}  // namespace wd::testing
+}  // namespace wd::fakes

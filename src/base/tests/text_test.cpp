@@ -115,7 +115,7 @@ TEST(AsciiCaseInsensitive, FoldsAsciiLettersOnly) {
     EXPECT_TRUE(equals_ascii_nocase("UnInstall", "uninstall"));
     EXPECT_FALSE(equals_ascii_nocase("uninstaller", "uninstall"));
     EXPECT_FALSE(equals_ascii_nocase("\xC3\x89", "\xC3\xA9"));
-    EXPECT_TRUE(equals_ascii_nocase("AZ", "az"));  // both ends of the range fold
+    EXPECT_TRUE(equals_ascii_nocase("AZ", "az"));   // both ends of the range fold
     EXPECT_FALSE(equals_ascii_nocase("@[", "`{"));  // their neighbours do not
 }
 

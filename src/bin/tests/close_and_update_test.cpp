@@ -7,15 +7,15 @@
 namespace wd {
 namespace {
 
-using testing::DIR;
-using testing::Loop;
-using testing::PLAYER;
-using testing::SimProcess;
-using testing::SimWorld;
-using testing::spawned;
+using fakes::DIR;
+using fakes::Loop;
+using fakes::PLAYER;
+using fakes::SimProcess;
+using fakes::SimWorld;
+using fakes::spawned;
 
 const Path CLOSED = DIR + u"\\closed.json";
-const Path UPDATES = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\updates";
+using fakes::UPDATES;
 const Path SENTINEL = UPDATES + u"\\updating.json";
 const std::string STAND_DOWN = "player closed by the operator - standing down until the next logon";
 const std::string CLEARED = "close from an earlier session cleared - supervising again";

@@ -9,7 +9,7 @@
 namespace wd {
 namespace {
 
-using testing::MemWorld;
+using fakes::MemWorld;
 constexpr auto U64_MAX = std::numeric_limits<std::uint64_t>::max();
 
 TEST(Settings, NothingSetGivesTheDefaults) {

@@ -8,13 +8,13 @@
 namespace wd {
 namespace {
 
-using testing::DIR;
-using testing::Loop;
-using testing::SimProcess;
-using testing::SimWorld;
-using testing::spawned;
+using fakes::DIR;
+using fakes::Loop;
+using fakes::SimProcess;
+using fakes::SimWorld;
+using fakes::spawned;
 
-const Path APP = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player";
+using fakes::APP;
 const std::string HUNG = "player hung (process alive, liveness stale) - killing";
 
 std::size_t count(const std::vector<std::string>& lines, const std::string& part) {
@@ -142,18 +142,18 @@ TEST(Faults, ALivenessRecordCaughtMidWriteIsAbsentForThatTickOnly) {
 TEST(Faults, ToolsThatFailOrLieNeverStopTheLoop) {
     const struct {
         const char* name;
-        std::function<std::optional<std::string>(const testing::ToolCall&)> tasklist;
-        std::function<std::optional<std::uint32_t>(const testing::ToolCall&)> taskkill;
+        std::function<std::optional<std::string>(const fakes::ToolCall&)> tasklist;
+        std::function<std::optional<std::uint32_t>(const fakes::ToolCall&)> taskkill;
         std::size_t spawned;
     } cases[] = {
         // An unseen adopted player is taken as gone: a player of its own is started.
         {"tasklist missing or ended for hanging",
-         [](const testing::ToolCall&) { return std::nullopt; }, nullptr, 1},
+         [](const fakes::ToolCall&) { return std::nullopt; }, nullptr, 1},
         {"tasklist prints garbage",
-         [](const testing::ToolCall&) { return std::optional<std::string>("\xff\xfe\x00garbage"); },
+         [](const fakes::ToolCall&) { return std::optional<std::string>("\xff\xfe\x00garbage"); },
          nullptr, 1},
         // The adopted player hangs and cannot be ended: recorded, and one of its own started.
-        {"taskkill missing", nullptr, [](const testing::ToolCall&) { return std::nullopt; }, 1},
+        {"taskkill missing", nullptr, [](const fakes::ToolCall&) { return std::nullopt; }, 1},
     };
     for (const auto& c : cases) {
         SimWorld world;

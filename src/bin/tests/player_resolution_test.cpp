@@ -8,13 +8,12 @@
 namespace wd {
 namespace {
 
-using testing::MemWorld;
-using testing::SimWorld;
+using fakes::MemWorld;
+using fakes::SimWorld;
 
 const Path APP_FOLDER = u"C:\\Program Files\\Vellum";
 const Path WATCHDOG_EXE = APP_FOLDER + u"\\watchdog.exe";
-const Path PLAYER_JSON =
-    u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog\\player.json";
+const Path PLAYER_JSON = fakes::DIR + u"\\player.json";
 
 // player.json as the player would write it (for the resolution's fresh read).
 void world_player_json(MemWorld& world, const PlayerInfo& info) {
@@ -122,7 +121,7 @@ TEST(LaunchImageName, TheFileNameTheLaunchStarts) {
     }
 }
 
-class Resolution : public ::testing::Test {
+class Resolution : public testing::Test {
   protected:
     Resolution() {
         world_.create_dirs(APP_FOLDER);

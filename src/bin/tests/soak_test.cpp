@@ -22,15 +22,14 @@
 namespace wd {
 namespace {
 
-using testing::DIR;
-using testing::Loop;
-using testing::PowerCut;
-using testing::SimProcess;
-using testing::SimWorld;
+using fakes::DIR;
+using fakes::Loop;
+using fakes::PowerCut;
+using fakes::SimProcess;
+using fakes::SimWorld;
 
 const Path CLOSED = DIR + u"\\closed.json";
-const Path SENTINEL =
-    u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\updates\\updating.json";
+const Path SENTINEL = fakes::UPDATES + u"\\updating.json";
 const Path LOG = DIR + u"\\watchdog.log";
 const Path COUNTER = DIR + u"\\recoveries.txt";
 const Path LAST_CRASH = DIR + u"\\last-crash.json";

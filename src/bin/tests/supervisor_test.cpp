@@ -10,14 +10,13 @@
 namespace wd {
 namespace {
 
-using testing::DIR;
-using testing::Loop;
-using testing::SimProcess;
-using testing::SimWorld;
-using testing::spawned;
+using fakes::DIR;
+using fakes::Loop;
+using fakes::SimProcess;
+using fakes::SimWorld;
+using fakes::spawned;
 
-const Path SENTINEL =
-    u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\updates\\updating.json";
+const Path SENTINEL = fakes::UPDATES + u"\\updating.json";
 
 TEST(Supervise, FirstTickLaunchesAtOnceWithThePlainPause) {
     SimWorld world;

@@ -7,7 +7,7 @@
 namespace wd {
 namespace {
 
-using testing::MemWorld;
+using fakes::MemWorld;
 
 TEST(ExitDescription, DecimalUpToTheHighBitThenLowerCaseHex) {
     const std::pair<std::uint32_t, std::string> cases[] = {

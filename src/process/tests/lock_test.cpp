@@ -9,10 +9,10 @@
 namespace wd {
 namespace {
 
-using testing::MemWorld;
-using testing::SimWorld;
+using fakes::MemWorld;
+using fakes::SimWorld;
 
-const Path DIR = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog";
+using fakes::DIR;
 const Path LOCK = DIR + u"\\watchdog.lock";
 
 TEST(LockText, TrimmedDecimalUpToTheLargestPid) {

@@ -7,8 +7,8 @@
 namespace wd {
 namespace {
 
-using testing::MemWorld;
-using testing::ToolCall;
+using fakes::MemWorld;
+using fakes::ToolCall;
 
 TEST(TasklistArguments, OneOrTwoFiltersThenNoHeaderAndCsv) {
     EXPECT_EQ(tasklist_args(4120, ""),

@@ -9,7 +9,7 @@ namespace wd {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::eventually;
+using fakes::eventually;
 
 TEST(Taskbar, AHiddenTaskbarIsShownAgain) {
     wchar_t flag[8] = L"";

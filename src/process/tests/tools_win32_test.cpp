@@ -16,10 +16,10 @@ namespace wd {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Launched;
-using testing::own_folder;
-using testing::ScratchDir;
-using testing::ScratchWorld;
+using fakes::Launched;
+using fakes::own_folder;
+using fakes::ScratchDir;
+using fakes::ScratchWorld;
 
 // Sets an environment variable for the test process (and what it starts) until the end of
 // the scope.
@@ -36,14 +36,14 @@ class ScopedEnv {
     const wchar_t* name_;
 };
 
-class ProcessControl : public ::testing::Test {
+class ProcessControl : public testing::Test {
   protected:
     ProcessControl() : roaming_(L"process"), world_(roaming_.path()) {}
 
     Launched start_player() { return Launched(player_exe(), L"\"" + player_exe() + L"\""); }
     static std::wstring player_exe() { return own_folder() + L"\\test-player.exe"; }
     std::string log() {
-        return testing::get_file(roaming_.wide(L"com.vellumbeacon.player\\watchdog\\watchdog.log"))
+        return fakes::get_file(roaming_.wide(L"com.vellumbeacon.player\\watchdog\\watchdog.log"))
             .value_or("");
     }
 
@@ -128,7 +128,7 @@ TEST_F(ProcessControl, SpawnedPlayerIsLoggedWithItsRealPidAndPolledWithoutWaitin
     EXPECT_TRUE(std::holds_alternative<ChildRunning>(poll_exit(*child)));
     EXPECT_LT(std::chrono::steady_clock::now() - before, 200ms);
 
-    ASSERT_TRUE(testing::eventually(
+    ASSERT_TRUE(fakes::eventually(
         [&] { return !std::holds_alternative<ChildRunning>(poll_exit(*child)); }, 10s));
     const ChildPoll ended = poll_exit(*child);
     ASSERT_TRUE(std::holds_alternative<ChildEnded>(ended));

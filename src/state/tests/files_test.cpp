@@ -7,7 +7,7 @@
 namespace wd {
 namespace {
 
-using testing::MemWorld;
+using fakes::MemWorld;
 
 TEST(TemporaryName, IsDotNameTmpPidSequenceInTheTargetsFolder) {
     const struct {

@@ -10,10 +10,10 @@
 namespace wd {
 namespace {
 
-using testing::get_file;
-using testing::list_names;
-using testing::put_file;
-using testing::ScratchDir;
+using fakes::get_file;
+using fakes::list_names;
+using fakes::put_file;
+using fakes::ScratchDir;
 
 std::wstring temp_name(const std::wstring& name, std::uint64_t sequence) {
     return L"." + name + L".tmp." + std::to_wstring(::GetCurrentProcessId()) + L"." +

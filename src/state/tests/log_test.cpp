@@ -10,9 +10,9 @@
 namespace wd {
 namespace {
 
-using testing::MemWorld;
+using fakes::MemWorld;
 
-const Path WATCHDOG_DIR = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog";
+const Path WATCHDOG_DIR = fakes::DIR;
 const Path LOG_PATH = WATCHDOG_DIR + u"\\watchdog.log";
 
 TEST(WallClock, ConvertsHundredNanosecondsSince1601ToMillisecondsSince1970) {
@@ -53,8 +53,7 @@ TEST(LogLine, CreatesTheFoldersAppendsAndEchoesTheSameBytes) {
     EXPECT_EQ(world.files[LOG_PATH], want);
     EXPECT_EQ(world.stderr_text, want);
     EXPECT_TRUE(world.folders.count(WATCHDOG_DIR));
-    EXPECT_FALSE(world.folders.count(
-        u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\updates"));
+    EXPECT_FALSE(world.folders.count(fakes::UPDATES));
 }
 
 TEST(LogLine, GoesOnWithoutStandardErrorAndWithoutTheKnownFolder) {

@@ -8,10 +8,9 @@
 namespace wd {
 namespace {
 
-using testing::MemWorld;
+using fakes::MemWorld;
 
-const Path LOG_PATH =
-    u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog\\watchdog.log";
+const Path LOG_PATH = fakes::DIR + u"\\watchdog.log";
 
 // `count` lines of `width` bytes each (line feed included), numbered so that cuts are visible.
 std::string lines(std::size_t count, std::size_t width) {

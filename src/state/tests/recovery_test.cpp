@@ -8,9 +8,9 @@
 namespace wd {
 namespace {
 
-using testing::MemWorld;
+using fakes::MemWorld;
 
-const Path DIR = u"C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog";
+using fakes::DIR;
 const Path COUNTER = DIR + u"\\recoveries.txt";
 const Path LAST_CRASH = DIR + u"\\last-crash.json";
 

@@ -11,11 +11,11 @@
 namespace wd {
 namespace {
 
-using testing::get_file;
-using testing::list_names;
-using testing::put_file;
-using testing::ScratchDir;
-using testing::ScratchWorld;
+using fakes::get_file;
+using fakes::list_names;
+using fakes::put_file;
+using fakes::ScratchDir;
+using fakes::ScratchWorld;
 
 TEST(RecordRecoveryOnDisk, CounterContentsAndTheRecord) {
     const struct {

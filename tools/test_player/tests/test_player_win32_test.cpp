@@ -14,21 +14,21 @@ namespace wd {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::eventually;
-using testing::Launched;
-using testing::own_folder;
+using fakes::eventually;
+using fakes::Launched;
+using fakes::own_folder;
 
-class TestPlayer : public ::testing::Test {
+class TestPlayer : public testing::Test {
   protected:
     void SetUp() override {
         const auto app = app_dir(world_);
         ASSERT_TRUE(app);
         app_ = std::wstring(app->begin(), app->end());
-        testing::remove_tree(app_);
+        fakes::remove_tree(app_);
     }
     void TearDown() override {
         for (const auto& name : knobs_) ::SetEnvironmentVariableW(name.c_str(), nullptr);
-        testing::remove_tree(app_);
+        fakes::remove_tree(app_);
     }
 
     void knob(const std::wstring& name, const std::wstring& value) {
@@ -145,13 +145,13 @@ TEST_F(TestPlayer, MalformedRecordsAreAbsentToTheReaders) {
     Launched p = start();
     ASSERT_TRUE(eventually([&] { return player().has_value(); }, 10s));
     ::Sleep(300);
-    EXPECT_TRUE(testing::get_file(app_ + L"\\watchdog\\liveness.json").has_value());
+    EXPECT_TRUE(fakes::get_file(app_ + L"\\watchdog\\liveness.json").has_value());
     EXPECT_FALSE(liveness());
 }
 
 TEST_F(TestPlayer, ScriptFileOverridesTheEnvironment) {
     const std::wstring script = own_folder() + L"\\test-player-script.txt";
-    ASSERT_TRUE(testing::put_file(script, "EXIT_AFTER_MS=100\r\nEXIT_CODE=7\n"));
+    ASSERT_TRUE(fakes::put_file(script, "EXIT_AFTER_MS=100\r\nEXIT_CODE=7\n"));
     knob(L"SCRIPT", script);
     knob(L"EXIT_CODE", L"9");
     Launched p = start();
