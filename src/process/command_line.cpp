@@ -2,8 +2,9 @@
 
 namespace wd {
 
-std::u16string quote_windows_arg(std::u16string_view arg) {
-    const bool quote = arg.empty() || arg.find_first_of(u" \t") != std::u16string_view::npos;
+std::u16string quote_windows_arg(std::u16string_view arg, bool always) {
+    const bool quote =
+        always || arg.empty() || arg.find_first_of(u" \t") != std::u16string_view::npos;
     std::u16string out;
     if (quote) out.push_back(u'"');
     std::size_t backslashes = 0;

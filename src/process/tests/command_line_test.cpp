@@ -21,6 +21,10 @@ TEST(WindowsQuoting, QuotesOnlyWhatTheRuntimeWouldSplitAndEscapesQuotes) {
     for (const auto& [arg, quoted] : cases) {
         EXPECT_EQ(quote_windows_arg(arg), quoted);
     }
+    // The player's command line is its path, always quoted: a folder path's trailing
+    // backslash must not escape the closing quote.
+    EXPECT_EQ(quote_windows_arg(u"C:\\p\\player.exe", QUOTE_ALWAYS), u"\"C:\\p\\player.exe\"");
+    EXPECT_EQ(quote_windows_arg(u"C:\\players\\", QUOTE_ALWAYS), u"\"C:\\players\\\\\"");
 }
 
 TEST(WindowsQuoting, AQuoteInAnImageNameCannotAddAnArgument) {

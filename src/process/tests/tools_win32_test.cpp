@@ -7,7 +7,9 @@
 #include "process/child.h"
 #include "process/probes.h"
 #include "process/taskbar_win32.h"
-#include "process/tools_win32.h"
+#include "process/child_win32.h"
+#include "process/program_search_win32.h"
+#include "process/tool_run_win32.h"
 #include "scratch_world.h"
 #include "win32_launch.h"
 #include "win32_test_dir.h"
@@ -83,12 +85,28 @@ TEST_F(ProcessControl, UndecodableOutputIsStillSearchedForDigitsAndQuotes) {
     EXPECT_FALSE(pid_running_as(world_, "x.exe", 12));  // 12 is not quoted there
 }
 
-TEST_F(ProcessControl, AToolThatHangsIsEndedWithinTheBound) {
+// CPU time this process has used, in milliseconds.
+std::uint64_t cpu_ms() {
+    FILETIME created, ended, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &ended, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) {
+        return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10'000;
+}
+
+// Waiting for a tool that prints nothing costs no CPU: the run sleeps on its pipes.
+TEST_F(ProcessControl, AToolThatHangsIsEndedWithinTheBoundWithoutSpinning) {
     ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"hang");
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(win32::run_tool_output(u"tasklist", {u"/NH"}, 1'000), std::nullopt);
+    const std::uint64_t cpu_before = cpu_ms();
+    EXPECT_EQ(win32::run_tool_output(u"tasklist", {u"/NH"}, 3'000), std::nullopt);
+    const std::uint64_t cpu = cpu_ms() - cpu_before;
+    EXPECT_LT(cpu, 150u) << "CPU time while waiting 3 s for a silent tool";
+    std::printf("waiting 3 s for a silent tool: %llu ms of CPU\n",
+                static_cast<unsigned long long>(cpu));
     EXPECT_EQ(win32::run_tool_status(u"tasklist", {u"/NH"}, 1'000), std::nullopt);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 8s);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
 }
 
 // Output without end is not an answer: the run fails once it passes the cap, long before the

@@ -1,0 +1,32 @@
+// Bounded runs of the system tools (tasklist, taskkill): found by bare name, started without a
+// window, waited for without spinning, ended when they take too long.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wd::win32 {
+
+// A tool that has not ended within this is ended and counts as not run.
+inline constexpr std::uint32_t TOOL_TIMEOUT_MS = 30'000;
+// More standard output than this is not a tool's answer: the run counts as failed.
+inline constexpr std::size_t MAX_TOOL_OUTPUT_BYTES = 1u << 20;
+
+// The tool's standard output (standard input the null device, standard error read and
+// dropped), or none when it could not be started, a read of its output failed, the output
+// passed MAX_TOOL_OUTPUT_BYTES, or it did not end within `timeout_ms`.
+std::optional<std::string> run_tool_output(std::u16string_view name,
+                                           const std::vector<std::u16string>& args,
+                                           std::uint32_t timeout_ms = TOOL_TIMEOUT_MS);
+
+// The tool's exit status, run with the watchdog's standard handles; none when it could not be
+// started or did not end within `timeout_ms`.
+std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
+                                             const std::vector<std::u16string>& args,
+                                             std::uint32_t timeout_ms = TOOL_TIMEOUT_MS);
+
+}  // namespace wd::win32
