@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "state/records.h"
+#include "state/recovery.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 8) return 0;

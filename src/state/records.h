@@ -1,5 +1,4 @@
-// The records that the player and its updater write, read strictly and all or nothing, and
-// the one record the watchdog writes itself.
+// The records that the player and its updater write, read strictly and all or nothing.
 #pragma once
 
 #include <cstdint>
@@ -52,8 +51,5 @@ std::optional<PlayerInfo> read_player_info(World& world, const std::optional<Pat
 std::optional<LivenessRecord> read_liveness_record(World& world, const std::optional<Path>& path);
 std::optional<UpdatingSentinel> read_updating_sentinel(World& world,
                                                        const std::optional<Path>& path);
-
-// last-crash.json, byte-exact: {"what":"<escaped>","at":<decimal>} with no whitespace.
-std::string format_last_crash_record(std::string_view what, std::uint64_t at);
 
 }  // namespace wd

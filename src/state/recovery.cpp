@@ -5,9 +5,52 @@
 #include "base/text.h"
 #include "state/files.h"
 #include "state/paths.h"
-#include "state/records.h"
 
 namespace wd {
+
+std::string format_last_crash_record(std::string_view what, std::uint64_t at) {
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string out = "{\"what\":\"";
+    out.reserve(what.size() + 40);
+    for (const char ch : what) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case 0x08:
+                out += "\\b";
+                break;
+            case 0x09:
+                out += "\\t";
+                break;
+            case 0x0A:
+                out += "\\n";
+                break;
+            case 0x0C:
+                out += "\\f";
+                break;
+            case 0x0D:
+                out += "\\r";
+                break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out += HEX[c >> 4];
+                    out += HEX[c & 0xF];
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    out += "\",\"at\":";
+    out += std::to_string(at);
+    out += '}';
+    return out;
+}
 
 std::uint64_t next_recovery_count(const std::optional<std::string>& counter_text) {
     constexpr auto MAX = std::numeric_limits<std::uint64_t>::max();

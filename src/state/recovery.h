@@ -1,4 +1,5 @@
-// Recovery records: the counter in recoveries.txt and the last one in last-crash.json.
+// Recovery records: the counter in recoveries.txt and the last one in last-crash.json, the one
+// record the watchdog writes itself.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,10 @@
 #include "base/world.h"
 
 namespace wd {
+
+// last-crash.json, byte-exact: {"what":"<escaped>","at":<decimal>} with no whitespace; only
+// '"', '\\' and the control characters are escaped.
+std::string format_last_crash_record(std::string_view what, std::uint64_t at);
 
 // The count that follows the counter file's content: its Unicode-trimmed decimal value plus
 // one, saturating at the 64-bit maximum; 1 when the file is absent or not a valid count.

@@ -1,4 +1,5 @@
 #include "state/records.h"
+#include "state/recovery.h"
 
 #include <gtest/gtest.h>
 
