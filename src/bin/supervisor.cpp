@@ -67,8 +67,8 @@ std::uint64_t launch(World& world, const WatchdogConfig& config, SupervisorState
 
 // Everything a tick that is not a stand-down looks at, in order: the clock-jump test, the
 // own child's exit (logged and recorded here), liveness, who the player is, the update.
-TickFacts observe(World& world, const WatchdogConfig& config, SupervisorState& state,
-                  TickView& view) {
+void observe(World& world, const WatchdogConfig& config, SupervisorState& state, TickView& view,
+             TickFacts& facts) {
     const std::uint64_t mono_advance = elapsed_ms(state.prev_instant_ns, view.now_instant_ns);
     view.clock_jumped = clock_jumped(state.prev_wall_ms, view.now_ms, mono_advance);
 
@@ -87,7 +87,6 @@ TickFacts observe(World& world, const WatchdogConfig& config, SupervisorState& s
 
     view.update = read_update_state(world, config, view.now_ms);
 
-    TickFacts facts;
     facts.update = view.update;
     facts.player_alive = view.player_alive;
     facts.liveness_fresh = view.liveness_fresh;
@@ -98,7 +97,6 @@ TickFacts observe(World& world, const WatchdogConfig& config, SupervisorState& s
     facts.adopted_started_at_ms = view.adopted_started_at_ms;
     facts.verify_pending = state.verify_pending;
     facts.verify_started_at_ms = state.verify_started_at_ms;
-    return facts;
 }
 
 }  // namespace
@@ -168,7 +166,7 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
     facts.now_ms = view.now_ms;
     facts.close = check_closed_flag(world, state, view.now_ms);
     // A stand-down tick looks at nothing else.
-    if (facts.close != CloseDecision::StandDown) facts = observe(world, config, state, view);
+    if (facts.close != CloseDecision::StandDown) observe(world, config, state, view, facts);
     const TickDecision decision = decide_tick(facts, config);
 
     std::uint64_t pause = config.check_interval_secs;
