@@ -46,12 +46,16 @@ enum class PathKind { Missing, File, Folder, Other };
 // A started child, or the text that explains why it could not be started.
 using SpawnResult = std::variant<std::unique_ptr<ChildProcess>, std::string>;
 
-class World {
-  public:
-    virtual ~World() = default;
+// The system as the watchdog sees it, in four parts: clocks, files, processes and the user's
+// session. Failures are values, never exceptions, in one shape: what a call reads comes back
+// as an optional, none on any failure; what a call changes returns an OsError, 0 on success; a
+// spawn returns the child or the system's own text for why not, which the log shows. Calls
+// that are best effort (sleeping, showing the taskbar, the standard error stream) report
+// nothing.
 
-    // The variable's value as raw UTF-16 (possibly ill-formed), none when it is not set.
-    virtual std::optional<std::u16string> env(std::u16string_view name) = 0;
+class Clocks {
+  public:
+    virtual ~Clocks() = default;
 
     // Milliseconds since 1970-01-01 UTC; 0 when the system clock is set before 1970.
     virtual std::uint64_t wall_clock_ms() = 0;
@@ -61,12 +65,14 @@ class World {
 
     // Blocks for whole seconds; 0 yields. Never shortened by overflow.
     virtual void sleep_secs(std::uint64_t secs) = 0;
+};
 
-    // The current user's roaming application-data folder, none when it cannot be had.
-    virtual std::optional<Path> roaming_app_data() = 0;
+class FileSystem {
+  public:
+    virtual ~FileSystem() = default;
 
     // Creates the folder and every missing ancestor; an existing folder is success.
-    virtual bool create_dirs(const Path& folder) = 0;
+    virtual OsError create_dirs(const Path& folder) = 0;
 
     // The whole file, none on any failure or when it holds more than `max_bytes`.
     virtual std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) = 0;
@@ -89,13 +95,32 @@ class World {
                                       std::uint64_t expected_size) = 0;
 
     // Appends at the end of the file, creating it when missing.
-    virtual bool append(const Path& path, std::string_view bytes) = 0;
+    virtual OsError append(const Path& path, std::string_view bytes) = 0;
 
-    // Writes to the standard error stream when the process has one; silently nothing otherwise.
-    virtual void echo_stderr(std::string_view bytes) = 0;
+    // What the path names, following links; Missing when its metadata cannot be had.
+    virtual PathKind path_kind(const Path& path) = 0;
+
+    // The entry names of a folder in the order the system lists them, without "." and "..";
+    // none when the folder cannot be listed. A failure part way ends the list there.
+    virtual std::optional<std::vector<std::u16string>> list_folder(const Path& folder) = 0;
+
+    // Deletes the file.
+    virtual OsError delete_file(const Path& path) = 0;
+};
+
+class Processes {
+  public:
+    virtual ~Processes() = default;
 
     // This process's id.
     virtual std::uint32_t current_pid() = 0;
+
+    // The full path of this program's executable, none when it cannot be had.
+    virtual std::optional<Path> own_exe_path() = 0;
+
+    // Starts the program with no arguments and the inherited environment, folder and standard
+    // handles.
+    virtual SpawnResult spawn_process(const Path& program) = 0;
 
     // Runs a system tool by bare name ("tasklist") with the arguments, standard input from the
     // null device; its standard output, or none when it could not be run, its output could not
@@ -107,30 +132,31 @@ class World {
     // could not be run or had to be ended for running too long.
     virtual std::optional<std::uint32_t> run_tool_status(
         std::u16string_view name, const std::vector<std::u16string>& args) = 0;
+};
 
-    // The full path of this program's executable, none when it cannot be had.
-    virtual std::optional<Path> own_exe_path() = 0;
+// The logon session the watchdog runs in: its environment, the user's folder, the logon time,
+// the taskbar on the user's desktop and the standard error stream.
+class Session {
+  public:
+    virtual ~Session() = default;
 
-    // What the path names, following links; Missing when its metadata cannot be had.
-    virtual PathKind path_kind(const Path& path) = 0;
+    // The variable's value as raw UTF-16 (possibly ill-formed), none when it is not set.
+    virtual std::optional<std::u16string> env(std::u16string_view name) = 0;
 
-    // The entry names of a folder in the order the system lists them, without "." and "..";
-    // none when the folder cannot be listed. A failure part way ends the list there.
-    virtual std::optional<std::vector<std::u16string>> list_folder(const Path& folder) = 0;
+    // The current user's roaming application-data folder, none when it cannot be had.
+    virtual std::optional<Path> roaming_app_data() = 0;
 
-    // Starts the program with no arguments and the inherited environment, folder and standard
-    // handles.
-    virtual SpawnResult spawn_process(const Path& program) = 0;
+    // The logon time of the session (the system's 100 ns ticks), none when it cannot be had
+    // or is 0.
+    virtual std::optional<std::int64_t> session_logon_time() = 0;
 
-    // Deletes the file; false when it could not be deleted.
-    virtual bool delete_file(const Path& path) = 0;
-
-    // Makes the taskbar visible on every monitor; failures are silent.
+    // Makes the taskbar visible on every monitor.
     virtual void show_taskbar() = 0;
 
-    // The logon time of the session this process runs in (the system's 100 ns ticks), none
-    // when it cannot be had or is 0.
-    virtual std::optional<std::int64_t> session_logon_time() = 0;
+    // Writes to the standard error stream when the process has one; nothing otherwise.
+    virtual void echo_stderr(std::string_view bytes) = 0;
 };
+
+class World : public Clocks, public FileSystem, public Processes, public Session {};
 
 }  // namespace wd

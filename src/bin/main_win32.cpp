@@ -2,7 +2,7 @@
 #include "base/win32.h"
 #include "bin/startup.h"
 #include "bin/supervisor.h"
-#include "bin/win32_world.h"
+#include "base/win32_world.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wd::Win32World world;

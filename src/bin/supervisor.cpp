@@ -1,6 +1,7 @@
 #include "bin/supervisor.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 #include "base/saturating.h"
@@ -17,12 +18,23 @@ bool recorded_exit(std::uint32_t code) {
     return code != 0 && code != 3;
 }
 
+}  // namespace
+
+std::string exit_description(std::uint32_t exit_code) {
+    if (static_cast<std::int32_t>(exit_code) >= 0) return "code " + std::to_string(exit_code);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(exit_code));
+    return std::string("code 0x") + hex;
+}
+
+namespace {
+
 // The own child's exit: one that ended is logged (and recorded unless it ended with 0 or 3)
 // and let go; one that cannot be polled is let go silently. Either way a pending
 // verify-pending launch is over.
 void detect_exit(World& world, SupervisorState& state, TickView& view) {
     if (!state.child) return;
-    const ChildPoll poll = poll_exit(*state.child);
+    const ChildPoll poll = state.child->poll();
     if (std::holds_alternative<ChildRunning>(poll)) {
         view.child_running = true;
         return;
@@ -32,7 +44,7 @@ void detect_exit(World& world, SupervisorState& state, TickView& view) {
         log_line(world, text);
         if (recorded_exit(ended->exit_code)) record_recovery(world, text);
     }
-    release_child(std::move(state.child));
+    state.child.reset();  // lets go of the handles
     state.verify_pending = false;
 }
 
@@ -144,8 +156,8 @@ CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint6
     }
     // Only the player this watchdog launched is ever ended here, and its exit is not a crash.
     if (state.child) {
-        if (!std::holds_alternative<ChildRunning>(poll_exit(*state.child))) {
-            release_child(std::move(state.child));
+        if (!std::holds_alternative<ChildRunning>(state.child->poll())) {
+            state.child.reset();
         } else if (age_ms(now_ms, flag->closed_at) > CLOSED_EXIT_WAIT_MS) {
             log_line(world, "closed player did not exit - ending it");
             end_child(std::move(state.child));

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "base/world.h"
 #include "bin/config.h"
@@ -43,6 +44,10 @@ struct TickView {
     std::string image_name;  // the image an adopted player was found under
     UpdateState update;
 };
+
+// "code <n>" for a player's exit: decimal when the code read as signed 32 bits is not negative,
+// otherwise "0x" and lower-case hexadecimal.
+std::string exit_description(std::uint32_t exit_code);
 
 // Whole milliseconds from `from` to `to` on the monotonic clock; 0 when it went backwards.
 std::uint64_t elapsed_ms(std::uint64_t from_ns, std::uint64_t to_ns);

@@ -1,16 +1,10 @@
-#include "bin/win32_world.h"
+#include "base/win32_world.h"
 
 #include <algorithm>
 #include <vector>
 
 #include "base/win32.h"
 #include "bin/supervisor.h"
-#include "process/session_win32.h"
-#include "process/taskbar_win32.h"
-#include "process/child_win32.h"
-#include "process/tool_run_win32.h"
-#include "state/files_win32.h"
-#include "state/known_folder_win32.h"
 #include "state/log.h"
 
 namespace wd {
@@ -58,40 +52,6 @@ void Win32World::sleep_secs(std::uint64_t secs) {
     while (secs > 0) ::Sleep(take_sleep_slice_ms(secs));
 }
 
-std::optional<Path> Win32World::roaming_app_data() {
-    return win32::roaming_app_data();
-}
-
-bool Win32World::create_dirs(const Path& folder) {
-    return win32::create_dirs(folder);
-}
-
-std::optional<std::string> Win32World::read_bytes(const Path& path, std::uint64_t max_bytes) {
-    return win32::read_bytes(path, max_bytes);
-}
-
-std::optional<std::uint64_t> Win32World::file_size(const Path& path) {
-    return win32::file_size(path);
-}
-
-std::optional<std::string> Win32World::read_range(const Path& path, std::uint64_t offset,
-                                                  std::size_t max_len) {
-    return win32::read_range(path, offset, max_len);
-}
-
-OsError Win32World::write_atomic(const Path& path, std::string_view bytes) {
-    return win32::write_atomic(path, bytes);
-}
-
-OsError Win32World::replace_with_tail(const Path& path, std::uint64_t offset,
-                                      std::uint64_t expected_size) {
-    return win32::replace_with_tail(path, offset, expected_size);
-}
-
-bool Win32World::append(const Path& path, std::string_view bytes) {
-    return win32::append(path, bytes);
-}
-
 void Win32World::echo_stderr(std::string_view bytes) {
     const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
     if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
@@ -107,42 +67,8 @@ std::uint32_t Win32World::current_pid() {
     return ::GetCurrentProcessId();
 }
 
-std::optional<std::string> Win32World::run_tool_output(std::u16string_view name,
-                                                       const std::vector<std::u16string>& args) {
-    return win32::run_tool_output(name, args);
-}
-
-std::optional<std::uint32_t> Win32World::run_tool_status(std::u16string_view name,
-                                                         const std::vector<std::u16string>& args) {
-    return win32::run_tool_status(name, args);
-}
-
-SpawnResult Win32World::spawn_process(const Path& program) {
-    return win32::spawn_process(program);
-}
-
 std::optional<Path> Win32World::own_exe_path() {
     return win32::module_path();
-}
-
-PathKind Win32World::path_kind(const Path& path) {
-    return win32::path_kind(path);
-}
-
-std::optional<std::vector<std::u16string>> Win32World::list_folder(const Path& folder) {
-    return win32::list_folder(folder);
-}
-
-bool Win32World::delete_file(const Path& path) {
-    return win32::delete_file(path);
-}
-
-void Win32World::show_taskbar() {
-    win32::show_taskbar();
-}
-
-std::optional<std::int64_t> Win32World::session_logon_time() {
-    return win32::session_logon_time();
 }
 
 }  // namespace wd

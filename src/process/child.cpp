@@ -1,7 +1,5 @@
 #include "process/child.h"
 
-#include <cstdio>
-
 #include "state/log.h"
 
 namespace wd {
@@ -18,23 +16,8 @@ PlayerChild spawn_player(World& world, const Path& exe) {
     return child;
 }
 
-ChildPoll poll_exit(ChildProcess& child) {
-    return child.poll();
-}
-
-std::string exit_description(std::uint32_t exit_code) {
-    if (static_cast<std::int32_t>(exit_code) >= 0) return "code " + std::to_string(exit_code);
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(exit_code));
-    return std::string("code 0x") + hex;
-}
-
 void end_child(PlayerChild child) {
     if (child) child->terminate_and_wait();
-}
-
-void release_child(PlayerChild child) {
-    child.reset();
 }
 
 }  // namespace wd

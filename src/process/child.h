@@ -18,17 +18,8 @@ using PlayerChild = std::unique_ptr<ChildProcess>;
 // "spawn failed (<path>): <error>" and returns an empty child.
 PlayerChild spawn_player(World& world, const Path& exe);
 
-// Running, ended with its exit code, or failed; never waits.
-ChildPoll poll_exit(ChildProcess& child);
-
-// "code <n>": decimal when the code read as signed 32 bits is not negative, otherwise "0x" and
-// lower-case hexadecimal.
-std::string exit_description(std::uint32_t exit_code);
-
-// Ends the child by force (exit code 1), waits for it within a bound and releases it.
+// Ends the child by force (exit code 1), waits for it within a bound and releases it; an
+// empty child is nothing to end.
 void end_child(PlayerChild child);
-
-// Releases the handles; the process runs on if it has not ended.
-void release_child(PlayerChild child);
 
 }  // namespace wd

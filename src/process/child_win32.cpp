@@ -42,7 +42,16 @@ class Win32Child final : public ChildProcess {
 
 }  // namespace
 
-SpawnResult spawn_process(const Path& program) {
+}  // namespace wd::win32
+
+namespace wd {
+
+// Its quoted path as the whole command line, no creation flags, inherited environment, folder
+// and standard handles. A bare name is searched for as the tools are; a path not ending in
+// ".exe" is tried with ".exe" first. An empty path, or one holding a NUL, is refused as an
+// invalid name.
+SpawnResult Win32World::spawn_process(const Path& program) {
+    using namespace win32;
     if (!win_path(program)) return os_error_text(ERROR_INVALID_NAME);
     Path resolved = program;
     if (!has_folder(program)) {
@@ -61,4 +70,4 @@ SpawnResult spawn_process(const Path& program) {
     return std::make_unique<Win32Child>(std::move(std::get<Started>(created)));
 }
 
-}  // namespace wd::win32
+}  // namespace wd

@@ -18,8 +18,13 @@ std::optional<std::int64_t> session_logon_time(const SessionQuery& api) {
     return result;
 }
 
-std::optional<std::int64_t> session_logon_time() {
-    return session_logon_time(SessionQuery{::WTSQuerySessionInformationW, ::WTSFreeMemory});
+}  // namespace wd::win32
+
+namespace wd {
+
+std::optional<std::int64_t> Win32World::session_logon_time() {
+    return win32::session_logon_time(
+        win32::SessionQuery{::WTSQuerySessionInformationW, ::WTSFreeMemory});
 }
 
-}  // namespace wd::win32
+}  // namespace wd

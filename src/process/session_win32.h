@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/win32.h"
+#include "base/win32_world.h"
 
 #include <wtsapi32.h>
 
@@ -20,6 +21,5 @@ struct SessionQuery {
 // query fails, returns less than a WTSINFOW, or returns 0. Every successful query's buffer is
 // freed exactly once.
 std::optional<std::int64_t> session_logon_time(const SessionQuery& api);
-std::optional<std::int64_t> session_logon_time();
 
 }  // namespace wd::win32

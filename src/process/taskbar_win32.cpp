@@ -1,10 +1,12 @@
-#include "process/taskbar_win32.h"
+#include "base/win32_world.h"
 
 #include "base/win32.h"
 
-namespace wd::win32 {
+namespace wd {
 
-void show_taskbar() {
+// Asks every taskbar window ("Shell_TrayWnd", then each "Shell_SecondaryTrayWnd") to show
+// itself. Does nothing when there is no shell; reports nothing.
+void Win32World::show_taskbar() {
     for (const wchar_t* window_class : {L"Shell_TrayWnd", L"Shell_SecondaryTrayWnd"}) {
         HWND previous = nullptr;
         while (HWND found = ::FindWindowExW(nullptr, previous, window_class, nullptr)) {
@@ -15,4 +17,4 @@ void show_taskbar() {
     }
 }
 
-}  // namespace wd::win32
+}  // namespace wd

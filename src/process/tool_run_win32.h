@@ -1,5 +1,6 @@
 // Bounded runs of the system tools (tasklist, taskkill): found by bare name, started without a
-// window, waited for without spinning, ended when they take too long.
+// window, waited for without spinning, ended when they take too long. Win32World runs them
+// with TOOL_TIMEOUT_MS; tests give shorter bounds.
 #pragma once
 
 #include <cstddef>
@@ -21,12 +22,12 @@ inline constexpr std::size_t MAX_TOOL_OUTPUT_BYTES = 1u << 20;
 // passed MAX_TOOL_OUTPUT_BYTES, or it did not end within `timeout_ms`.
 std::optional<std::string> run_tool_output(std::u16string_view name,
                                            const std::vector<std::u16string>& args,
-                                           std::uint32_t timeout_ms = TOOL_TIMEOUT_MS);
+                                           std::uint32_t timeout_ms);
 
 // The tool's exit status, run with the watchdog's standard handles; none when it could not be
 // started or did not end within `timeout_ms`.
 std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
                                              const std::vector<std::u16string>& args,
-                                             std::uint32_t timeout_ms = TOOL_TIMEOUT_MS);
+                                             std::uint32_t timeout_ms);
 
 }  // namespace wd::win32

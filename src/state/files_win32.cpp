@@ -9,7 +9,14 @@
 #include "base/win32.h"
 #include "state/files.h"
 
-namespace wd::win32 {
+namespace wd {
+
+using win32::find_first;
+using win32::from_wide;
+using win32::UniqueFile;
+using win32::UniqueFind;
+using win32::win_path;
+
 namespace {
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -97,7 +104,7 @@ OsError replace_atomic(const Path& target, const std::function<OsError(HANDLE)>&
 
 }  // namespace
 
-std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) {
+std::optional<std::string> Win32World::read_bytes(const Path& path, std::uint64_t max_bytes) {
     UniqueFile file = open_for_reading(path);
     if (!file) return std::nullopt;
     LARGE_INTEGER size{};
@@ -119,7 +126,7 @@ std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes)
     }
 }
 
-std::optional<std::uint64_t> file_size(const Path& path) {
+std::optional<std::uint64_t> Win32World::file_size(const Path& path) {
     const auto wide = win_path(path);
     if (!wide) return std::nullopt;
     UniqueFile file(::CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
@@ -130,7 +137,8 @@ std::optional<std::uint64_t> file_size(const Path& path) {
     return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }
 
-std::optional<std::string> read_range(const Path& path, std::uint64_t offset, std::size_t max_len) {
+std::optional<std::string> Win32World::read_range(const Path& path, std::uint64_t offset,
+                                                  std::size_t max_len) {
     UniqueFile file = open_for_reading(path);
     if (!file) return std::nullopt;
     LARGE_INTEGER position{};
@@ -149,11 +157,12 @@ std::optional<std::string> read_range(const Path& path, std::uint64_t offset, st
     return out;
 }
 
-OsError write_atomic(const Path& target, std::string_view bytes) {
+OsError Win32World::write_atomic(const Path& target, std::string_view bytes) {
     return replace_atomic(target, [bytes](HANDLE file) { return write_all(file, bytes); });
 }
 
-OsError replace_with_tail(const Path& target, std::uint64_t offset, std::uint64_t expected_size) {
+OsError Win32World::replace_with_tail(const Path& target, std::uint64_t offset,
+                                      std::uint64_t expected_size) {
     return replace_atomic(target, [&target, offset, expected_size](HANDLE out) -> OsError {
         UniqueFile source = open_for_reading(target);
         if (!source) return ::GetLastError();
@@ -177,37 +186,43 @@ OsError replace_with_tail(const Path& target, std::uint64_t offset, std::uint64_
     });
 }
 
-std::uint64_t peek_replacement_sequence() {
+std::uint64_t win32::peek_replacement_sequence() {
     return replacement_sequence.load();
 }
 
-bool append(const Path& path, std::string_view bytes) {
+OsError Win32World::append(const Path& path, std::string_view bytes) {
     const auto wide = win_path(path);
-    if (!wide) return false;
+    if (!wide) return ERROR_INVALID_NAME;
     UniqueFile file(::CreateFileW(wide->c_str(), FILE_APPEND_DATA, SHARE_ALL, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    return write_all(file.get(), bytes) == ERROR_SUCCESS;
+    if (!file) return ::GetLastError();
+    return write_all(file.get(), bytes);
 }
 
-bool create_dirs(const Path& folder) {
+OsError Win32World::create_dirs(const Path& folder) {
     const auto wide = win_path(folder);
-    if (!wide) return false;
-    const auto is_folder = [&] {
+    if (!wide) return ERROR_INVALID_NAME;
+    // A file of the same name is not the folder that was asked for.
+    const auto existing = [&]() -> OsError {
         const DWORD attributes = ::GetFileAttributesW(wide->c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return ERROR_SUCCESS;
+        }
+        return ERROR_ALREADY_EXISTS;
     };
-    if (::CreateDirectoryW(wide->c_str(), nullptr)) return true;
+    if (::CreateDirectoryW(wide->c_str(), nullptr)) return ERROR_SUCCESS;
     const DWORD error = ::GetLastError();
-    if (error == ERROR_ALREADY_EXISTS) return is_folder();
-    if (error != ERROR_PATH_NOT_FOUND) return false;
+    if (error == ERROR_ALREADY_EXISTS) return existing();
+    if (error != ERROR_PATH_NOT_FOUND) return error;
     const auto parent = parent_folder(folder);
-    if (!parent || *parent == folder || !create_dirs(*parent)) return false;
-    return ::CreateDirectoryW(wide->c_str(), nullptr) ||
-           (::GetLastError() == ERROR_ALREADY_EXISTS && is_folder());
+    if (!parent || *parent == folder) return error;
+    if (const OsError e = Win32World::create_dirs(*parent)) return e;
+    if (::CreateDirectoryW(wide->c_str(), nullptr)) return ERROR_SUCCESS;
+    const DWORD again = ::GetLastError();
+    return again == ERROR_ALREADY_EXISTS ? existing() : again;
 }
 
-PathKind path_kind(const Path& path) {
+PathKind Win32World::path_kind(const Path& path) {
     const auto wide = win_path(path);
     if (!wide) return PathKind::Missing;
     // No access, backup semantics: opens folders too, and follows links to their targets.
@@ -223,7 +238,7 @@ PathKind path_kind(const Path& path) {
     return PathKind::File;
 }
 
-std::optional<std::vector<std::u16string>> list_folder(const Path& folder) {
+std::optional<std::vector<std::u16string>> Win32World::list_folder(const Path& folder) {
     const auto pattern = win_path(join(folder, u"*"));
     if (!pattern) return std::nullopt;
     WIN32_FIND_DATAW entry{};
@@ -237,9 +252,10 @@ std::optional<std::vector<std::u16string>> list_folder(const Path& folder) {
     return names;
 }
 
-bool delete_file(const Path& path) {
+OsError Win32World::delete_file(const Path& path) {
     const auto wide = win_path(path);
-    return wide && ::DeleteFileW(wide->c_str());
+    if (!wide) return ERROR_INVALID_NAME;
+    return ::DeleteFileW(wide->c_str()) ? ERROR_SUCCESS : ::GetLastError();
 }
 
-}  // namespace wd::win32
+}  // namespace wd

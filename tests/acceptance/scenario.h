@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bin/win32_world.h"
-#include "state/known_folder_win32.h"
+#include "base/win32_world.h"
 #include "win32_launch.h"
 #include "win32_test_dir.h"
 
@@ -79,7 +78,7 @@ class Scenario : public testing::Test {
 
     void SetUp() override {
         restore_roaming();
-        const auto roaming = win32::roaming_app_data();
+        const auto roaming = Win32World().roaming_app_data();
         ASSERT_TRUE(roaming);
         roaming_ = std::wstring(roaming->begin(), roaming->end());
         app_ = roaming_ + L"\\com.vellumbeacon.player";

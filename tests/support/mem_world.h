@@ -22,6 +22,8 @@ struct PowerCut {};
 
 inline constexpr OsError MEM_ACCESS_DENIED = 5;
 inline constexpr OsError MEM_PATH_NOT_FOUND = 3;
+inline constexpr OsError MEM_FILE_NOT_FOUND = 2;
+inline constexpr OsError MEM_ALREADY_EXISTS = 183;
 
 // One run of a system tool: its name and arguments.
 struct ToolCall {
@@ -100,14 +102,16 @@ class MemWorld : public World {
 
     std::optional<Path> roaming_app_data() override { return roaming; }
 
-    bool create_dirs(const Path& folder) override {
-        if (files.count(folder)) return false;
-        if (folders.count(folder)) return true;
+    OsError create_dirs(const Path& folder) override {
+        if (files.count(folder)) return MEM_ALREADY_EXISTS;
+        if (folders.count(folder)) return 0;
         const auto parent = parent_folder(folder);
-        if (parent && *parent != folder && !create_dirs(*parent)) return false;
-        if (parent && read_only_folders.count(*parent)) return false;
+        if (parent && *parent != folder) {
+            if (const OsError e = create_dirs(*parent)) return e;
+        }
+        if (parent && read_only_folders.count(*parent)) return MEM_ACCESS_DENIED;
         folders.insert(folder);
-        return true;
+        return 0;
     }
 
     std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) override {
@@ -161,10 +165,10 @@ class MemWorld : public World {
         return 0;
     }
 
-    bool append(const Path& path, std::string_view bytes) override {
-        if (writable(path)) return false;
+    OsError append(const Path& path, std::string_view bytes) override {
+        if (const OsError e = writable(path)) return e;
         files[path].append(bytes);
-        return true;
+        return 0;
     }
 
     void echo_stderr(std::string_view bytes) override {
@@ -210,9 +214,9 @@ class MemWorld : public World {
         return names;
     }
 
-    bool delete_file(const Path& path) override {
-        if (undeletable.count(path)) return false;
-        return files.erase(path) > 0;
+    OsError delete_file(const Path& path) override {
+        if (undeletable.count(path)) return MEM_ACCESS_DENIED;
+        return files.erase(path) > 0 ? 0 : MEM_FILE_NOT_FOUND;
     }
 
     void show_taskbar() override { ++taskbar_shows; }

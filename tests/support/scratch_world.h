@@ -2,7 +2,7 @@
 // real files do not share the prefix's roaming folder.
 #pragma once
 
-#include "bin/win32_world.h"
+#include "base/win32_world.h"
 
 namespace wd::fakes {
 

@@ -11,7 +11,7 @@
 #include "base/win32.h"
 #include "bin/config.h"
 #include "bin/supervisor.h"
-#include "bin/win32_world.h"
+#include "base/win32_world.h"
 
 // After <windows.h>.
 #include <psapi.h>

@@ -11,8 +11,7 @@
 
 #include "base/text.h"
 #include "base/win32.h"
-#include "bin/win32_world.h"
-#include "process/session_win32.h"
+#include "base/win32_world.h"
 #include "state/files.h"
 #include "state/files_win32.h"
 #include "state/paths.h"
@@ -166,7 +165,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             const auto logon_override = knobs.text("CLOSE_LOGON_TIME");
             if (logon_override) {
                 if (*logon_override != "none") flag += ",\"logonTime\":" + *logon_override;
-            } else if (const auto logon = win32::session_logon_time()) {
+            } else if (const auto logon = world.session_logon_time()) {
                 flag += ",\"logonTime\":" + std::to_string(*logon);
             }
             put(world, watchdog_file(world, CLOSED_FILE), flag + "}");
@@ -181,7 +180,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         }
         if (update_written && !update_removed && update_for && now >= *update_after + *update_for) {
             update_removed = true;
-            if (const auto path = updating_path(world)) win32::delete_file(*path);
+            if (const auto path = updating_path(world)) world.delete_file(*path);
         }
         ::Sleep(20);
     }

@@ -89,6 +89,20 @@ TEST(Supervise, APlayerThatDiesAtOnceBacksOffByDoublingUpToAMinute) {
     EXPECT_LE(world.alive_count(), 1u);
 }
 
+TEST(ExitDescription, DecimalUpToTheHighBitThenLowerCaseHex) {
+    const std::pair<std::uint32_t, std::string> cases[] = {
+        {0, "code 0"},
+        {3, "code 3"},
+        {2147483647u, "code 2147483647"},
+        {2147483648u, "code 0x80000000"},
+        {3221225477u, "code 0xc0000005"},
+        {4294967295u, "code 0xffffffff"},
+    };
+    for (const auto& [code, text] : cases) {
+        EXPECT_EQ(exit_description(code), text);
+    }
+}
+
 TEST(Backoff, IntervalTimesAPowerOfTwoCappedAtAMinuteButNeverBelowTheInterval) {
     const struct {
         std::uint64_t interval;

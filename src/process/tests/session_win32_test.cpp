@@ -77,7 +77,7 @@ TEST(SessionLogonTime, RealQueryFailsUnderWineAndGivesNone) {
     if (ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr) {
         GTEST_SKIP() << "not running under Wine";
     }
-    EXPECT_EQ(session_logon_time(), std::nullopt);
+    EXPECT_EQ(Win32World().session_logon_time(), std::nullopt);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Needs a display and Wine's desktop shell: run through scripts/wine-desktop-run.
-#include "process/taskbar_win32.h"
+#include "base/win32_world.h"
 
 #include <gtest/gtest.h>
 
@@ -27,9 +27,9 @@ TEST(Taskbar, AHiddenTaskbarIsShownAgain) {
     // One monitor: no secondary taskbar to show.
     EXPECT_EQ(::FindWindowExW(nullptr, nullptr, L"Shell_SecondaryTrayWnd", nullptr), nullptr);
 
-    win32::show_taskbar();
+    Win32World().show_taskbar();
     EXPECT_TRUE(eventually([&] { return ::IsWindowVisible(tray) != FALSE; }, 5s));
-    win32::show_taskbar();  // already visible: asked again, stays visible
+    Win32World().show_taskbar();  // already visible: asked again, stays visible
     EXPECT_TRUE(eventually([&] { return ::IsWindowVisible(tray) != FALSE; }, 5s));
 }
 

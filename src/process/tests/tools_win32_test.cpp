@@ -6,7 +6,6 @@
 
 #include "process/child.h"
 #include "process/probes.h"
-#include "process/taskbar_win32.h"
 #include "process/child_win32.h"
 #include "process/program_search_win32.h"
 #include "process/tool_run_win32.h"
@@ -68,8 +67,8 @@ TEST_F(ProcessControl, ProbesFindALiveProcessByPidAndByImageName) {
 }
 
 TEST_F(ProcessControl, AMissingToolIsNotRunAndTextOnStandardErrorDoesNotCount) {
-    EXPECT_EQ(win32::run_tool_output(u"no-such-tool", {}), std::nullopt);
-    EXPECT_EQ(win32::run_tool_status(u"no-such-tool", {}), std::nullopt);
+    EXPECT_EQ(world_.run_tool_output(u"no-such-tool", {}), std::nullopt);
+    EXPECT_EQ(world_.run_tool_status(u"no-such-tool", {}), std::nullopt);
     EXPECT_EQ(win32::find_program(u"tasklist", {}), std::nullopt);
     EXPECT_EQ(win32::find_program(u"tasklist", {Path(u"C:\\nowhere")}), std::nullopt);
 
@@ -114,7 +113,7 @@ TEST_F(ProcessControl, AToolThatHangsIsEndedWithinTheBoundWithoutSpinning) {
 TEST_F(ProcessControl, AToolThatFloodsItsOutputIsEndedAtTheCap) {
     ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"flood");
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(win32::run_tool_output(u"tasklist", {u"/NH"}), std::nullopt);
+    EXPECT_EQ(world_.run_tool_output(u"tasklist", {u"/NH"}), std::nullopt);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 15s);
     EXPECT_FALSE(pid_running(world_, ::GetCurrentProcessId()));
 }
@@ -143,12 +142,12 @@ TEST_F(ProcessControl, SpawnedPlayerIsLoggedWithItsRealPidAndPolledWithoutWaitin
         << log();
 
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_TRUE(std::holds_alternative<ChildRunning>(poll_exit(*child)));
+    EXPECT_TRUE(std::holds_alternative<ChildRunning>(child->poll()));
     EXPECT_LT(std::chrono::steady_clock::now() - before, 200ms);
 
     ASSERT_TRUE(fakes::eventually(
-        [&] { return !std::holds_alternative<ChildRunning>(poll_exit(*child)); }, 10s));
-    const ChildPoll ended = poll_exit(*child);
+        [&] { return !std::holds_alternative<ChildRunning>(child->poll()); }, 10s));
+    const ChildPoll ended = child->poll();
     ASSERT_TRUE(std::holds_alternative<ChildEnded>(ended));
     EXPECT_EQ(std::get<ChildEnded>(ended).exit_code, 3u);
     end_child(std::move(child));  // already ended: completes and releases
@@ -181,10 +180,10 @@ TEST_F(ProcessControl, AMissingExecutableGivesTheSystemErrorText) {
     EXPECT_TRUE(text.size() > tail.size() && text.substr(text.size() - tail.size()) == tail)
         << text;
 
-    EXPECT_EQ(std::get<std::string>(win32::spawn_process(u"no-such-program")), "program not found");
+    EXPECT_EQ(std::get<std::string>(world_.spawn_process(u"no-such-program")), "program not found");
     // An empty path names nothing, as one cut short by a NUL does.
     for (const Path& bad : {Path(), Path(u"C:\\x.exe") + u'\0' + u".txt"}) {
-        const auto refused = std::get<std::string>(win32::spawn_process(bad));
+        const auto refused = std::get<std::string>(world_.spawn_process(bad));
         EXPECT_TRUE(refused.ends_with(" (os error 123)")) << refused;
     }
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bin/win32_world.h"
+#include "base/win32_world.h"
 #include "state/files.h"
 #include "state/log_trim.h"
 #include "win32_test_dir.h"
@@ -15,6 +15,8 @@ using fakes::list_names;
 using fakes::put_file;
 using fakes::ScratchDir;
 
+Win32World disk;
+
 std::wstring temp_name(const std::wstring& name, std::uint64_t sequence) {
     return L"." + name + L".tmp." + std::to_wstring(::GetCurrentProcessId()) + L"." +
            std::to_wstring(sequence);
@@ -22,11 +24,11 @@ std::wstring temp_name(const std::wstring& name, std::uint64_t sequence) {
 
 TEST(WriteAtomic, ReplacesWholeAndLeavesNoTemporaryFile) {
     ScratchDir dir(L"replace");
-    EXPECT_EQ(win32::write_atomic(dir.path(L"recoveries.txt"), "1"), 0u);
+    EXPECT_EQ(disk.write_atomic(dir.path(L"recoveries.txt"), "1"), 0u);
     EXPECT_EQ(get_file(dir.wide(L"recoveries.txt")), "1");
-    EXPECT_EQ(win32::write_atomic(dir.path(L"recoveries.txt"), "42"), 0u);
+    EXPECT_EQ(disk.write_atomic(dir.path(L"recoveries.txt"), "42"), 0u);
     EXPECT_EQ(get_file(dir.wide(L"recoveries.txt")), "42");
-    EXPECT_EQ(win32::write_atomic(dir.path(L"empty"), ""), 0u);
+    EXPECT_EQ(disk.write_atomic(dir.path(L"empty"), ""), 0u);
     EXPECT_EQ(get_file(dir.wide(L"empty")), "");
     EXPECT_EQ(list_names(dir.wide()), (std::set<std::wstring>{L"recoveries.txt", L"empty"}));
 }
@@ -35,14 +37,14 @@ TEST(WriteAtomic, SequenceAdvancesOnFailureTooAndNamesTheTemporaryFile) {
     ScratchDir dir(L"sequence");
     const std::uint64_t first = win32::peek_replacement_sequence();
     // Fails: the folder does not exist. Still takes `first`.
-    EXPECT_NE(win32::write_atomic(dir.path(L"missing\\x.txt"), "a"), 0u);
+    EXPECT_NE(disk.write_atomic(dir.path(L"missing\\x.txt"), "a"), 0u);
     // A folder squatting on the next temporary name makes the second replacement fail,
     // which shows the name it used: .x.txt.tmp.<pid>.<first + 1>.
     ASSERT_TRUE(::CreateDirectoryW(dir.wide(temp_name(L"x.txt", first + 1)).c_str(), nullptr));
     ASSERT_TRUE(put_file(dir.wide(L"x.txt"), "old"));
-    EXPECT_NE(win32::write_atomic(dir.path(L"x.txt"), "new"), 0u);
+    EXPECT_NE(disk.write_atomic(dir.path(L"x.txt"), "new"), 0u);
     EXPECT_EQ(get_file(dir.wide(L"x.txt")), "old");
-    EXPECT_EQ(win32::write_atomic(dir.path(L"x.txt"), "new"), 0u);
+    EXPECT_EQ(disk.write_atomic(dir.path(L"x.txt"), "new"), 0u);
     EXPECT_EQ(get_file(dir.wide(L"x.txt")), "new");
     EXPECT_EQ(win32::peek_replacement_sequence(), first + 3);
 }
@@ -56,7 +58,7 @@ TEST(WriteAtomic, FailedRenameKeepsTheOldContentAndRemovesTheTemporaryFile) {
                                              FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(held);
-        EXPECT_EQ(win32::write_atomic(dir.path(L"watchdog.lock"), "77"),
+        EXPECT_EQ(disk.write_atomic(dir.path(L"watchdog.lock"), "77"),
                   static_cast<OsError>(ERROR_ACCESS_DENIED));
     }
     EXPECT_EQ(get_file(dir.wide(L"watchdog.lock")), "4120");
@@ -65,7 +67,7 @@ TEST(WriteAtomic, FailedRenameKeepsTheOldContentAndRemovesTheTemporaryFile) {
 
 TEST(WriteAtomic, MissingFolderFailsAndCreatesNothing) {
     ScratchDir dir(L"nofolder");
-    EXPECT_EQ(win32::write_atomic(dir.path(L"gone\\last-crash.json"), "{}"),
+    EXPECT_EQ(disk.write_atomic(dir.path(L"gone\\last-crash.json"), "{}"),
               static_cast<OsError>(ERROR_PATH_NOT_FOUND));
     EXPECT_TRUE(list_names(dir.wide()).empty());
 }
@@ -75,9 +77,9 @@ TEST(WriteAtomic, TargetNameWithAnUnpairedSurrogateIsHitExactly) {
     Path target = dir.path() + u"\\a";
     target.push_back(char16_t(0xD800));
     target += u".txt";
-    const OsError error = win32::write_atomic(target, "x");
+    const OsError error = disk.write_atomic(target, "x");
     if (error != 0) GTEST_SKIP() << "this file system cannot name an unpaired surrogate";
-    EXPECT_EQ(win32::read_bytes(target, 10), "x");
+    EXPECT_EQ(disk.read_bytes(target, 10), "x");
     EXPECT_EQ(list_names(dir.wide()).size(), 1u);
 }
 
@@ -86,7 +88,7 @@ TEST(WriteAtomic, PathWithAnEmbeddedNulIsRefusedNotShortened) {
     Path target = dir.path(L"real.txt");
     target.push_back(u'\0');
     target += u"ignored";
-    EXPECT_NE(win32::write_atomic(target, "x"), 0u);
+    EXPECT_NE(disk.write_atomic(target, "x"), 0u);
     EXPECT_TRUE(list_names(dir.wide()).empty());
 }
 
@@ -115,39 +117,42 @@ TEST(ReadBytes, ReadsAFileThatAnotherProcessHoldsOpenForWriting) {
     ASSERT_TRUE(writer);
     DWORD written = 0;
     ASSERT_TRUE(::WriteFile(writer.get(), "{}", 2, &written, nullptr));
-    EXPECT_EQ(win32::read_bytes(dir.path(L"liveness.json"), 100), "{}");
+    EXPECT_EQ(disk.read_bytes(dir.path(L"liveness.json"), 100), "{}");
 }
 
 TEST(Append, CreatesThenAppendsWhileOthersHoldTheFileOpen) {
     ScratchDir dir(L"append");
-    EXPECT_TRUE(win32::append(dir.path(L"watchdog.log"), "[1] a\n"));
+    EXPECT_EQ(disk.append(dir.path(L"watchdog.log"), "[1] a\n"), 0u);
     win32::UniqueFile reader(::CreateFileW(dir.wide(L"watchdog.log").c_str(), GENERIC_READ,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(reader);
-    EXPECT_TRUE(win32::append(dir.path(L"watchdog.log"), "[2] b\n"));
+    EXPECT_EQ(disk.append(dir.path(L"watchdog.log"), "[2] b\n"), 0u);
     EXPECT_EQ(get_file(dir.wide(L"watchdog.log")), "[1] a\n[2] b\n");
-    EXPECT_FALSE(win32::append(dir.path(L"nowhere\\watchdog.log"), "x"));
+    EXPECT_EQ(disk.append(dir.path(L"nowhere\\watchdog.log"), "x"), ERROR_PATH_NOT_FOUND);
+    reader.reset();
+    EXPECT_EQ(disk.delete_file(dir.path(L"watchdog.log")), 0u);
+    EXPECT_EQ(disk.delete_file(dir.path(L"watchdog.log")), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(CreateDirs, CreatesEveryMissingAncestorAndAcceptsAnExistingFolder) {
     ScratchDir dir(L"dirs");
-    EXPECT_TRUE(win32::create_dirs(dir.path(L"a\\b\\c")));
-    EXPECT_TRUE(win32::create_dirs(dir.path(L"a\\b\\c")));
+    EXPECT_EQ(disk.create_dirs(dir.path(L"a\\b\\c")), 0u);
+    EXPECT_EQ(disk.create_dirs(dir.path(L"a\\b\\c")), 0u);
     EXPECT_EQ(list_names(dir.wide(L"a\\b")), std::set<std::wstring>{L"c"});
     ASSERT_TRUE(put_file(dir.wide(L"file"), "x"));
-    EXPECT_FALSE(win32::create_dirs(dir.path(L"file")));
-    EXPECT_FALSE(win32::create_dirs(dir.path(L"file\\below")));
+    EXPECT_EQ(disk.create_dirs(dir.path(L"file")), ERROR_ALREADY_EXISTS);
+    EXPECT_NE(disk.create_dirs(dir.path(L"file\\below")), 0u);
 }
 
 TEST(FileSizeAndRange, ReportTheRealFile) {
     ScratchDir dir(L"range");
     ASSERT_TRUE(put_file(dir.wide(L"f"), "0123456789"));
-    EXPECT_EQ(win32::file_size(dir.path(L"f")), 10u);
-    EXPECT_EQ(win32::file_size(dir.path(L"none")), std::nullopt);
-    EXPECT_EQ(win32::read_range(dir.path(L"f"), 4, 3), "456");
-    EXPECT_EQ(win32::read_range(dir.path(L"f"), 8, 100), "89");
-    EXPECT_EQ(win32::read_range(dir.path(L"f"), 20, 100), "");
+    EXPECT_EQ(disk.file_size(dir.path(L"f")), 10u);
+    EXPECT_EQ(disk.file_size(dir.path(L"none")), std::nullopt);
+    EXPECT_EQ(disk.read_range(dir.path(L"f"), 4, 3), "456");
+    EXPECT_EQ(disk.read_range(dir.path(L"f"), 8, 100), "89");
+    EXPECT_EQ(disk.read_range(dir.path(L"f"), 20, 100), "");
 }
 
 TEST(PathKindAndListing, SeeFilesFoldersAndNothingElse) {
@@ -155,18 +160,18 @@ TEST(PathKindAndListing, SeeFilesFoldersAndNothingElse) {
     ASSERT_TRUE(put_file(dir.wide(L"b.exe"), "MZ"));
     ASSERT_TRUE(put_file(dir.wide(L"A.exe"), "MZ"));
     ASSERT_TRUE(::CreateDirectoryW(dir.wide(L"tools.exe").c_str(), nullptr));
-    EXPECT_EQ(win32::path_kind(dir.path(L"b.exe")), PathKind::File);
-    EXPECT_EQ(win32::path_kind(dir.path(L"tools.exe")), PathKind::Folder);
-    EXPECT_EQ(win32::path_kind(dir.path(L"none.exe")), PathKind::Missing);
+    EXPECT_EQ(disk.path_kind(dir.path(L"b.exe")), PathKind::File);
+    EXPECT_EQ(disk.path_kind(dir.path(L"tools.exe")), PathKind::Folder);
+    EXPECT_EQ(disk.path_kind(dir.path(L"none.exe")), PathKind::Missing);
     Path with_nul = dir.path(L"b.exe");
     with_nul += std::u16string(1, u'\0') + u"x";
-    EXPECT_EQ(win32::path_kind(with_nul), PathKind::Missing);
+    EXPECT_EQ(disk.path_kind(with_nul), PathKind::Missing);
 
-    const auto names = win32::list_folder(dir.path());
+    const auto names = disk.list_folder(dir.path());
     ASSERT_TRUE(names);
     EXPECT_EQ(std::set<std::u16string>(names->begin(), names->end()),
               (std::set<std::u16string>{u"A.exe", u"b.exe", u"tools.exe"}));
-    EXPECT_EQ(win32::list_folder(dir.path(L"none")), std::nullopt);
+    EXPECT_EQ(disk.list_folder(dir.path(L"none")), std::nullopt);
 }
 
 TEST(LogTrimOnDisk, ThresholdAndCutOnARealFile) {

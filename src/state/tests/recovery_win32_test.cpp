@@ -56,7 +56,7 @@ TEST(RecordRecoveryOnDisk, CounterContentsAndTheRecord) {
 TEST(RecordRecoveryOnDisk, LockedCounterKeepsItsValueAndTheRecordIsStillWritten) {
     ScratchDir roaming(L"recovery-locked");
     ScratchWorld world(roaming.path());
-    ASSERT_TRUE(win32::create_dirs(roaming.path(L"com.vellumbeacon.player\\watchdog")));
+    ASSERT_EQ(world.create_dirs(roaming.path(L"com.vellumbeacon.player\\watchdog")), 0u);
     const std::wstring dir = roaming.wide(L"com.vellumbeacon.player\\watchdog");
     ASSERT_TRUE(put_file(dir + L"\\recoveries.txt", "5"));
     {

@@ -2,9 +2,7 @@
 // misbehaviour does what its name says.
 #include <gtest/gtest.h>
 
-#include "bin/win32_world.h"
-#include "process/session_win32.h"
-#include "state/known_folder_win32.h"
+#include "base/win32_world.h"
 #include "state/paths.h"
 #include "state/records.h"
 #include "win32_launch.h"
@@ -113,7 +111,7 @@ TEST_F(TestPlayer, OperatorCloseWritesTheFlagAndExits) {
     EXPECT_GE(flag->closed_at, before);
     EXPECT_LE(flag->closed_at, world_.wall_clock_ms());
     // Whatever the session reports: Wine reports none.
-    EXPECT_EQ(flag->logon_time, win32::session_logon_time());
+    EXPECT_EQ(flag->logon_time, world_.session_logon_time());
 }
 
 TEST_F(TestPlayer, OperatorCloseCanKeepRunningWithAGivenLogonTime) {

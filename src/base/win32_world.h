@@ -1,0 +1,53 @@
+// The World seam over the real system, used by watchdog.exe and the Windows tests. Each part
+// is defined beside the Win32 code it needs.
+#pragma once
+
+#include "base/world.h"
+
+namespace wd {
+
+class Win32World : public World {
+  public:
+    // Clocks (bin/win32_world.cpp).
+    std::uint64_t wall_clock_ms() override;
+    std::uint64_t monotonic_ns() override;
+    void sleep_secs(std::uint64_t secs) override;
+
+    // Files (state/files_win32.cpp).
+    OsError create_dirs(const Path& folder) override;
+    std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) override;
+    std::optional<std::uint64_t> file_size(const Path& path) override;
+    std::optional<std::string> read_range(const Path& path, std::uint64_t offset,
+                                          std::size_t max_len) override;
+    // Temporary sibling, create-or-truncate with full sharing, whole write, flush, close,
+    // rename (MoveFileExW, then by handle on access denied). The temporary file is deleted on
+    // failure.
+    OsError write_atomic(const Path& path, std::string_view bytes) override;
+    OsError replace_with_tail(const Path& path, std::uint64_t offset,
+                              std::uint64_t expected_size) override;
+    OsError append(const Path& path, std::string_view bytes) override;
+    PathKind path_kind(const Path& path) override;
+    std::optional<std::vector<std::u16string>> list_folder(const Path& folder) override;
+    OsError delete_file(const Path& path) override;
+
+    // Processes: this process (bin/win32_world.cpp), the player child
+    // (process/child_win32.cpp), the tools with their time bound (process/tool_run_win32.cpp).
+    std::uint32_t current_pid() override;
+    std::optional<Path> own_exe_path() override;
+    SpawnResult spawn_process(const Path& program) override;
+    std::optional<std::string> run_tool_output(std::u16string_view name,
+                                               const std::vector<std::u16string>& args) override;
+    std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
+                                                 const std::vector<std::u16string>& args) override;
+
+    // The session: environment and standard error (bin/win32_world.cpp), the roaming folder
+    // (state/known_folder_win32.cpp), the logon time (process/session_win32.cpp), the taskbar
+    // (process/taskbar_win32.cpp).
+    std::optional<std::u16string> env(std::u16string_view name) override;
+    std::optional<Path> roaming_app_data() override;
+    std::optional<std::int64_t> session_logon_time() override;
+    void show_taskbar() override;
+    void echo_stderr(std::string_view bytes) override;
+};
+
+}  // namespace wd
