@@ -31,14 +31,11 @@ namespace {
 
 // The own child's exit: one that ended is logged (and recorded unless it ended with 0 or 3)
 // and let go; one that cannot be polled is let go silently. Either way a pending
-// verify-pending launch is over.
-void detect_exit(World& world, SupervisorState& state, TickView& view) {
-    if (!state.child) return;
+// verify-pending launch is over. True while the own child runs.
+bool detect_exit(World& world, SupervisorState& state) {
+    if (!state.child) return false;
     const ChildPoll poll = state.child->poll();
-    if (std::holds_alternative<ChildRunning>(poll)) {
-        view.child_running = true;
-        return;
-    }
+    if (std::holds_alternative<ChildRunning>(poll)) return true;
     if (const auto* ended = std::get_if<ChildEnded>(&poll)) {
         const std::string text = "player exited (" + exit_description(ended->exit_code) + ")";
         log_line(world, text);
@@ -46,12 +43,13 @@ void detect_exit(World& world, SupervisorState& state, TickView& view) {
     }
     state.child.reset();  // lets go of the handles
     state.verify_pending = false;
+    return false;
 }
 
 // The launch: resolve, count a rapid restart, start, and mark the one launch an overdue
 // update allows. Returns the pause that follows.
 std::uint64_t launch(World& world, const WatchdogConfig& config, SupervisorState& state,
-                     const TickView& view, bool for_overdue_update) {
+                     const TickFacts& facts, bool for_overdue_update) {
     const auto exe = resolve_player_exe(world);
     if (!exe) {
         log_line(world, "cannot resolve player exe (no player.json / override / sibling)");
@@ -71,44 +69,39 @@ std::uint64_t launch(World& world, const WatchdogConfig& config, SupervisorState
     state.launched_at_ns = world.monotonic_ns();
     if (for_overdue_update) {
         log_line(world, "verify-pending: launched player after update grace");
-        state.verify_started_at_ms = view.update.started_at_ms;
+        state.verify_started_at_ms = facts.update.started_at_ms;
         state.verify_pending = true;
     }
     return pause;
 }
 
 // Everything a tick that is not a stand-down looks at, in order: the clock-jump test, the
-// own child's exit (logged and recorded here), liveness, who the player is, the update.
-void observe(World& world, const WatchdogConfig& config, SupervisorState& state, TickView& view,
-             TickFacts& facts) {
-    const std::uint64_t mono_advance = elapsed_ms(state.prev_instant_ns, view.now_instant_ns);
-    view.clock_jumped = clock_jumped(state.prev_wall_ms, view.now_ms, mono_advance);
+// own child's exit (logged and recorded here), liveness, who the player is, the update. Fills
+// the facts beside the close already in them, and returns the image name the player was
+// probed under, which ending an adopted player needs.
+std::string observe(World& world, const WatchdogConfig& config, SupervisorState& state,
+                    std::uint64_t now_instant_ns, TickFacts& facts) {
+    const std::uint64_t mono_advance = elapsed_ms(state.prev_instant_ns, now_instant_ns);
+    facts.clock_jumped = clock_jumped(state.prev_wall_ms, facts.now_ms, mono_advance);
 
-    detect_exit(world, state, view);
+    const bool child_running = detect_exit(world, state);
 
-    view.liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
-    view.liveness_fresh =
-        view.liveness && age_ms(view.now_ms, view.liveness->ts) < config.hang_timeout_ms;
+    const auto liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
+    facts.liveness_fresh =
+        liveness && age_ms(facts.now_ms, liveness->ts) < config.hang_timeout_ms;
 
     const auto player = read_player_info(world, player_info_path(world));
-    Identification found = identify_player(world, view.child_running, player, view.liveness);
-    view.image_name = std::move(found.image_name);
-    view.player_alive = found.player_alive;
+    Identification found = identify_player(world, child_running, player, liveness);
+    facts.player_alive = found.player_alive;
     if (found.adopted_pid) state.adopted_pid = *found.adopted_pid;
-    view.adopted_started_at_ms = found.adopted_started_at_ms;
+    facts.adopted_started_at_ms = found.adopted_started_at_ms;
 
-    view.update = read_update_state(world, config, view.now_ms);
-
-    facts.update = view.update;
-    facts.player_alive = view.player_alive;
-    facts.liveness_fresh = view.liveness_fresh;
-    facts.clock_jumped = view.clock_jumped;
-    facts.now_ms = view.now_ms;
+    facts.update = read_update_state(world, config, facts.now_ms);
     facts.since_launch_ms =
-        elapsed_ms(state.launched_at_ns.value_or(state.started_at_ns), view.now_instant_ns);
-    facts.adopted_started_at_ms = view.adopted_started_at_ms;
+        elapsed_ms(state.launched_at_ns.value_or(state.started_at_ns), now_instant_ns);
     facts.verify_pending = state.verify_pending;
     facts.verify_started_at_ms = state.verify_started_at_ms;
+    return std::move(found.image_name);
 }
 
 }  // namespace
@@ -171,22 +164,23 @@ UpdateState read_update_state(World& world, const WatchdogConfig& config, std::u
 }
 
 std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorState& state) {
-    TickView view;
-    view.now_instant_ns = world.monotonic_ns();
-    view.now_ms = world.wall_clock_ms();
+    const std::uint64_t now_instant_ns = world.monotonic_ns();
     TickFacts facts;
-    facts.now_ms = view.now_ms;
-    facts.close = check_closed_flag(world, state, view.now_ms);
+    facts.now_ms = world.wall_clock_ms();
+    facts.close = check_closed_flag(world, state, facts.now_ms);
     // A stand-down tick looks at nothing else.
-    if (facts.close != CloseDecision::StandDown) observe(world, config, state, view, facts);
+    std::string image_name;
+    if (facts.close != CloseDecision::StandDown) {
+        image_name = observe(world, config, state, now_instant_ns, facts);
+    }
     const TickDecision decision = decide_tick(facts, config);
 
     std::uint64_t pause = config.check_interval_secs;
     switch (decision.action) {
         case TickAction::StandDown:
             state.standing_down = true;
-            state.prev_wall_ms = view.now_ms;
-            state.prev_instant_ns = view.now_instant_ns;
+            state.prev_wall_ms = facts.now_ms;
+            state.prev_instant_ns = now_instant_ns;
             return pause;
         case TickAction::Idle:
             if (resets_rapid_restarts(facts, decision)) state.rapid_restarts = 0;
@@ -198,19 +192,19 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
             if (state.child) {
                 end_child(std::move(state.child));
             } else {
-                force_end_process(world, state.adopted_pid, view.image_name);
+                force_end_process(world, state.adopted_pid, image_name);
             }
-            pause = launch(world, config, state, view, false);
+            pause = launch(world, config, state, facts, false);
             break;
         case TickAction::Launch:
             pause =
-                launch(world, config, state, view, decision.reason == TickReason::UpdateOverdue);
+                launch(world, config, state, facts, decision.reason == TickReason::UpdateOverdue);
             break;
     }
 
     state.standing_down = false;
-    state.prev_wall_ms = view.now_ms;
-    state.prev_instant_ns = view.now_instant_ns;
+    state.prev_wall_ms = facts.now_ms;
+    state.prev_instant_ns = now_instant_ns;
     return pause;
 }
 

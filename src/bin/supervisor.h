@@ -10,7 +10,6 @@
 #include "bin/config.h"
 #include "bin/decision.h"
 #include "process/child.h"
-#include "state/records.h"
 
 namespace wd {
 
@@ -29,20 +28,6 @@ struct SupervisorState {
     std::uint64_t prev_instant_ns = 0;
     bool verify_pending = false;
     std::uint64_t verify_started_at_ms = 0;
-};
-
-// One tick's observations.
-struct TickView {
-    std::uint64_t now_ms = 0;
-    std::uint64_t now_instant_ns = 0;
-    bool clock_jumped = false;
-    bool child_running = false;
-    std::optional<LivenessRecord> liveness;
-    bool liveness_fresh = false;
-    bool player_alive = false;
-    std::optional<std::uint64_t> adopted_started_at_ms;
-    std::string image_name;  // the image an adopted player was found under
-    UpdateState update;
 };
 
 // "code <n>" for a player's exit: decimal when the code read as signed 32 bits is not negative,
