@@ -120,6 +120,31 @@ DWORD left_until(ULONGLONG deadline) {
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
+// Reads both pipes until each has ended, waiting on their events (no CPU while the tool is
+// silent): standard output into `output`, standard error read and dropped so that the tool
+// never blocks on it. False when a read failed, the output passed the cap or the deadline came.
+bool drain(HANDLE out, HANDLE err, std::string& output, ULONGLONG deadline) {
+    PipeReader out_reader(out, &output);
+    PipeReader err_reader(err, nullptr);
+    Drained out_state = out_reader.pump();
+    Drained err_state = err_reader.pump();
+    while (out_state == Drained::Open || err_state == Drained::Open) {
+        if (out_state == Drained::Failed || err_state == Drained::Failed) return false;
+        HANDLE events[2];
+        DWORD count = 0;
+        if (out_state == Drained::Open) events[count++] = out_reader.event();
+        if (err_state == Drained::Open) events[count++] = err_reader.event();
+        const DWORD woke = ::WaitForMultipleObjects(count, events, FALSE, left_until(deadline));
+        if (woke >= WAIT_OBJECT_0 + count) return false;  // timed out, or the wait failed
+        if (events[woke - WAIT_OBJECT_0] == out_reader.event()) {
+            out_state = out_reader.pump();
+        } else {
+            err_state = err_reader.pump();
+        }
+    }
+    return out_state == Drained::Ended && err_state == Drained::Ended;
+}
+
 }  // namespace
 
 std::optional<std::string> run_tool_output(std::u16string_view name,
@@ -148,28 +173,7 @@ std::optional<std::string> run_tool_output(std::u16string_view name,
     if (!started) return std::nullopt;
 
     std::string output;
-    PipeReader out_reader(out->read.get(), &output);
-    PipeReader err_reader(err->read.get(), nullptr);  // read so the tool never blocks, never used
-    Drained out_state = out_reader.pump();
-    Drained err_state = err_reader.pump();
-    while (out_state == Drained::Open || err_state == Drained::Open) {
-        if (out_state == Drained::Failed || err_state == Drained::Failed) break;
-        HANDLE events[2];
-        DWORD count = 0;
-        if (out_state == Drained::Open) events[count++] = out_reader.event();
-        if (err_state == Drained::Open) events[count++] = err_reader.event();
-        const DWORD woke = ::WaitForMultipleObjects(count, events, FALSE, left_until(deadline));
-        if (woke >= WAIT_OBJECT_0 + count) {  // timed out, or the wait itself failed
-            out_state = Drained::Failed;
-            break;
-        }
-        if (events[woke - WAIT_OBJECT_0] == out_reader.event()) {
-            out_state = out_reader.pump();
-        } else {
-            err_state = err_reader.pump();
-        }
-    }
-    const bool read_all = out_state == Drained::Ended && err_state == Drained::Ended;
+    const bool read_all = drain(out->read.get(), err->read.get(), output, deadline);
     if (!read_all ||
         ::WaitForSingleObject(started->process.get(), left_until(deadline)) != WAIT_OBJECT_0) {
         kill_and_reap(started->process.get());
