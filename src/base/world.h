@@ -28,6 +28,9 @@ struct ChildEnded {
 struct ChildPollFailed {};
 using ChildPoll = std::variant<ChildRunning, ChildEnded, ChildPollFailed>;
 
+// How a bounded wait for a child's end came out.
+enum class ChildWait { Ended, TimedOut, Failed };
+
 // A process this program started. Destroying it releases its handles and leaves the process
 // itself alone.
 class ChildProcess {
@@ -36,6 +39,9 @@ class ChildProcess {
     virtual std::uint32_t pid() const = 0;
     // Never waits.
     virtual ChildPoll poll() = 0;
+    // Blocks for up to `ms` milliseconds, less when the process ends first. A wait that fails
+    // still takes its `ms`, as a plain sleep would, and says Failed.
+    virtual ChildWait wait_for_exit(std::uint32_t ms) = 0;
     // Ends the process by force with exit code 1 and waits (bounded) for it to be gone.
     virtual void terminate_and_wait() = 0;
 };

@@ -31,6 +31,7 @@ WatchdogConfig read_config(World& world) {
         secs_to_ms(read_u64_setting(world, UPDATE_GRACE_VAR, DEFAULT_UPDATE_GRACE_SECS));
     config.update_hang_cap_ms =
         secs_to_ms(read_u64_setting(world, UPDATE_HANG_CAP_VAR, DEFAULT_UPDATE_HANG_CAP_SECS));
+    config.wake_on_exit = read_u64_setting(world, WAKE_ON_EXIT_VAR, 0) == 1;
     return config;
 }
 

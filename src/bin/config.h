@@ -1,4 +1,5 @@
-// The five numeric settings, read once at start-up from the environment.
+// The settings, read once at start-up from the environment: five numbers, and the wake on
+// the player's exit, which is off unless asked for.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,8 @@ struct WatchdogConfig {
     std::uint64_t startup_grace_ms = DEFAULT_STARTUP_GRACE_SECS * 1000;
     std::uint64_t update_grace_ms = DEFAULT_UPDATE_GRACE_SECS * 1000;
     std::uint64_t update_hang_cap_ms = DEFAULT_UPDATE_HANG_CAP_SECS * 1000;
+    // A plain pause after a tick with the own child running ends when that child ends.
+    bool wake_on_exit = false;
 };
 
 inline constexpr std::u16string_view CHECK_INTERVAL_VAR =
@@ -31,6 +34,8 @@ inline constexpr std::u16string_view STARTUP_GRACE_VAR =
 inline constexpr std::u16string_view UPDATE_GRACE_VAR = u"VELLUMBEACON_WATCHDOG_UPDATE_GRACE_SECS";
 inline constexpr std::u16string_view UPDATE_HANG_CAP_VAR =
     u"VELLUMBEACON_WATCHDOG_UPDATE_HANG_CAP_SECS";
+// 1 turns the wake on; anything else, or nothing, leaves it off.
+inline constexpr std::u16string_view WAKE_ON_EXIT_VAR = u"VELLUMBEACON_WATCHDOG_WAKE_ON_EXIT";
 
 // The variable read as a strict unsigned 64-bit decimal (optional '+', digits only, no
 // blanks), or `fallback` when it is unset, not valid Unicode or malformed.
@@ -39,7 +44,7 @@ std::uint64_t read_u64_setting(World& world, std::u16string_view name, std::uint
 // Seconds to milliseconds, saturating at the 64-bit maximum.
 std::uint64_t secs_to_ms(std::uint64_t secs);
 
-// All five settings in their order, with the four limits converted to milliseconds.
+// All the settings in their order, with the four limits converted to milliseconds.
 WatchdogConfig read_config(World& world);
 
 }  // namespace wd

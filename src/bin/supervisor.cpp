@@ -61,6 +61,7 @@ std::uint64_t launch(World& world, const WatchdogConfig& config, SupervisorState
         if (state.rapid_restarts < std::numeric_limits<std::uint32_t>::max())
             ++state.rapid_restarts;
         pause = backoff_secs(config.check_interval_secs, state.rapid_restarts);
+        state.backing_off = true;
         log_line(world, "rapid restart #" + std::to_string(state.rapid_restarts) +
                             "; backing off " + std::to_string(pause) + "s");
     }
@@ -175,6 +176,7 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
     }
     const TickDecision decision = decide_tick(facts, config);
 
+    state.backing_off = false;
     std::uint64_t pause = config.check_interval_secs;
     switch (decision.action) {
         case TickAction::StandDown:
@@ -208,9 +210,30 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
     return pause;
 }
 
+void pause_after_tick(World& world, const WatchdogConfig& config, SupervisorState& state,
+                      std::uint64_t secs) {
+    if (!config.wake_on_exit || !state.child || state.standing_down || state.backing_off ||
+        secs == 0) {
+        world.sleep_secs(secs);
+        return;
+    }
+    while (secs > 0) {
+        const std::uint32_t slice_ms = take_sleep_slice_ms(secs);
+        switch (state.child->wait_for_exit(slice_ms)) {
+            case ChildWait::Ended:
+                return;
+            case ChildWait::Failed:  // the failed wait took its slice; the rest is slept
+                if (secs > 0) world.sleep_secs(secs);
+                return;
+            case ChildWait::TimedOut:
+                break;
+        }
+    }
+}
+
 void supervise(World& world, const WatchdogConfig& config) {
     SupervisorState state = initial_state(world);
-    for (;;) world.sleep_secs(run_tick(world, config, state));
+    for (;;) pause_after_tick(world, config, state, run_tick(world, config, state));
 }
 
 }  // namespace wd

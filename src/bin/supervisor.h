@@ -28,6 +28,7 @@ struct SupervisorState {
     std::uint64_t prev_instant_ns = 0;
     bool verify_pending = false;
     std::uint64_t verify_started_at_ms = 0;
+    bool backing_off = false;  // the last tick's pause is a rapid-restart back-off
 };
 
 // "code <n>" for a player's exit: decimal when the code read as signed 32 bits is not negative,
@@ -59,6 +60,12 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
 // interval of any size stays that long instead of wrapping into a short sleep.
 inline constexpr std::uint64_t SLEEP_SLICE_SECS = 86'400;
 std::uint32_t take_sleep_slice_ms(std::uint64_t& remaining_secs);
+
+// The pause after a tick, `secs` long. With the wake on, a pause that follows a tick with the
+// own child running ends as soon as that child ends, unless the tick stood down or backed off;
+// any other pause, and one whose wait fails, is slept in full.
+void pause_after_tick(World& world, const WatchdogConfig& config, SupervisorState& state,
+                      std::uint64_t secs);
 
 // Ticks and pauses for ever.
 [[noreturn]] void supervise(World& world, const WatchdogConfig& config);

@@ -31,6 +31,16 @@ class Win32Child final : public ChildProcess {
         return ChildEnded{code};
     }
 
+    ChildWait wait_for_exit(std::uint32_t ms) override {
+        const ULONGLONG start = ::GetTickCount64();
+        const DWORD wait = ::WaitForSingleObject(s_.process.get(), ms);
+        if (wait == WAIT_OBJECT_0) return ChildWait::Ended;
+        if (wait == WAIT_TIMEOUT) return ChildWait::TimedOut;
+        const ULONGLONG spent = ::GetTickCount64() - start;
+        if (spent < ms) ::Sleep(static_cast<DWORD>(ms - spent));
+        return ChildWait::Failed;
+    }
+
     void terminate_and_wait() override {
         ::TerminateProcess(s_.process.get(), 1);  // fails harmlessly when it has ended already
         ::WaitForSingleObject(s_.process.get(), END_CHILD_WAIT_MS);

@@ -342,31 +342,62 @@ TEST_F(Scenario, LockedAndEnormousFilesNeitherStopSupervisionNorLoseData) {
 // Crash to relaunch with a one-second interval: each crash (stamped by the player just before
 // it faults) is followed by a spawn within the interval plus Wine's ~0.5 s to end a process
 // that faulted; the watchdog's own part is well under 100 ms.
+// The wall-clock times of the test player's trace lines that hold `event`.
+std::vector<std::uint64_t> traced_at(const std::string& traced, const std::string& event) {
+    std::vector<std::uint64_t> at;
+    std::size_t start = 0;
+    while (start < traced.size()) {
+        const std::size_t end = traced.find('\n', start);
+        const std::string line = traced.substr(start, end - start);
+        if (line.find(event) != std::string::npos) at.push_back(std::stoull(line));
+        start = end == std::string::npos ? traced.size() : end + 1;
+    }
+    return at;
+}
+
 TEST_F(Scenario, ACrashIsRelaunchedInTheTickThatSeesIt) {
     script("CRASH_AFTER_MS=3500\n");  // past the startup grace: no back-off
     start_watchdog();
     ASSERT_TRUE(wait_for("spawned", 3, 40s)) << log();
     stop_watchdog();
-    std::vector<std::uint64_t> crashed_at;
-    std::size_t start = 0;
-    const std::string traced = trace();
-    while (start < traced.size()) {
-        const std::size_t end = traced.find('\n', start);
-        const std::string line = traced.substr(start, end - start);
-        if (line.find(" crash ") != std::string::npos) crashed_at.push_back(std::stoull(line));
-        start = end == std::string::npos ? traced.size() : end + 1;
-    }
+    const std::vector<std::uint64_t> crashed_at = traced_at(trace(), " crash ");
     std::vector<std::uint64_t> spawned_at;
     for (const auto& line : lines()) {
         if (is_spawn(line.text)) spawned_at.push_back(line.at);
         EXPECT_EQ(line.text.find("rapid"), std::string::npos) << line.text;
     }
-    ASSERT_GE(crashed_at.size(), 2u) << traced;
+    ASSERT_GE(crashed_at.size(), 2u) << trace();
     ASSERT_GE(spawned_at.size(), 3u);
     for (std::size_t i = 0; i < 2; ++i) {
         const std::uint64_t latency = spawned_at[i + 1] - crashed_at[i];
         std::printf("crash to relaunch: %llu ms\n", static_cast<unsigned long long>(latency));
         EXPECT_LE(latency, 1000u + 1000u);
+    }
+}
+
+// With the wake on, a player that exits at a random moment of the 3 s interval is started
+// again at the speed of process creation, not at the next tick.
+TEST_F(Scenario, WithTheWakeOnAnExitIsRelaunchedAtOnce) {
+    set(L"VELLUMBEACON_WATCHDOG_CHECK_INTERVAL_SECS", L"3");
+    set(L"VELLUMBEACON_WATCHDOG_WAKE_ON_EXIT", L"1");
+    // Past the startup grace of 3 s, so no back-off, and at every phase of the interval.
+    script("EXIT_AFTER_MS=3200\nEXIT_JITTER_MS=2800\nEXIT_CODE=1\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for("spawned", 4, 40s)) << log();
+    stop_watchdog();
+    const std::vector<std::uint64_t> exited_at = traced_at(trace(), " exit ");
+    std::vector<std::uint64_t> spawned_at;
+    for (const auto& line : lines()) {
+        if (is_spawn(line.text)) spawned_at.push_back(line.at);
+        EXPECT_EQ(line.text.find("rapid"), std::string::npos) << line.text;
+    }
+    EXPECT_NE(log().find("player exited (code 1)"), std::string::npos) << log();
+    ASSERT_GE(exited_at.size(), 3u) << trace();
+    ASSERT_GE(spawned_at.size(), 4u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::uint64_t latency = spawned_at[i + 1] - exited_at[i];
+        std::printf("exit to relaunch: %llu ms\n", static_cast<unsigned long long>(latency));
+        EXPECT_LE(latency, 750u);  // a quarter of the interval
     }
 }
 

@@ -27,7 +27,7 @@ class Loop {
 
     std::uint64_t tick() {
         const std::uint64_t pause = run_tick(world_, config_, state_);
-        world_.sleep_secs(pause);
+        pause_after_tick(world_, config_, state_, pause);
         return pause;
     }
     void ticks(int n) {

@@ -23,6 +23,7 @@ struct SimProcess {
     std::uint32_t exits_with = 0;
     bool ignores_kill = false;
     bool poll_fails = false;  // its handle can no longer be queried
+    bool wait_fails = false;  // waits on its handle fail (polls still answer)
     std::uint64_t last_beat_ms = 0;
 };
 
@@ -134,6 +135,21 @@ class SimWorld : public MemWorld {
             if (p.poll_fails) return ChildPollFailed{};
             if (p.alive) return ChildRunning{};
             return ChildEnded{p.exit_code};
+        }
+        // Time runs on to the process's scheduled end or for `ms`, whichever comes first.
+        ChildWait wait_for_exit(std::uint32_t ms) override {
+            const SimProcess& p = world_->processes.at(pid_);
+            if (p.poll_fails || p.wait_fails) {
+                world_->advance_ms(ms);
+                return ChildWait::Failed;
+            }
+            if (!p.alive) return ChildWait::Ended;
+            if (p.exits_at_ms && *p.exits_at_ms <= world_->wall_ms + ms) {
+                world_->advance_ms(*p.exits_at_ms - std::min(*p.exits_at_ms, world_->wall_ms));
+                return ChildWait::Ended;
+            }
+            world_->advance_ms(ms);
+            return ChildWait::TimedOut;
         }
         void terminate_and_wait() override { world_->kill(pid_, 1); }
 

@@ -20,6 +20,7 @@ TEST(Settings, NothingSetGivesTheDefaults) {
     EXPECT_EQ(c.startup_grace_ms, 60'000u);
     EXPECT_EQ(c.update_grace_ms, 120'000u);
     EXPECT_EQ(c.update_hang_cap_ms, 360'000u);
+    EXPECT_FALSE(c.wake_on_exit);
 }
 
 TEST(Settings, RawValueIsParsedStrictlyOrTheDefaultIsTaken) {
@@ -51,6 +52,21 @@ TEST(Settings, RawValueIsParsedStrictlyOrTheDefaultIsTaken) {
         world.environment[std::u16string(HANG_TIMEOUT_VAR)] = c.raw;
         EXPECT_EQ(read_config(world).hang_timeout_ms, c.want_ms)
             << std::string(c.raw.begin(), c.raw.end());
+    }
+}
+
+TEST(Settings, TheWakeOnExitIsOnForOneAloneReadAsTheNumbersAre) {
+    const std::pair<std::u16string, bool> cases[] = {
+        {u"1", true},   {u"+1", true},      {u"0001", true}, {u"0", false},
+        {u"2", false},  {u" 1", false},     {u"1 ", false},  {u"true", false},
+        {u"", false},   {u"18446744073709551617", false},
+    };
+    for (const auto& [raw, on] : cases) {
+        MemWorld world;
+        world.environment[std::u16string(WAKE_ON_EXIT_VAR)] = raw;
+        const WatchdogConfig c = read_config(world);
+        EXPECT_EQ(c.wake_on_exit, on) << std::string(raw.begin(), raw.end());
+        EXPECT_EQ(c.check_interval_secs, 3u);  // nothing else moves
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 
@@ -63,30 +64,112 @@ TEST(Supervise, ExitsAreLoggedRelaunchedInTheSameTickAndRecordedUnlessNormal) {
 }
 
 TEST(Supervise, APlayerThatDiesAtOnceBacksOffByDoublingUpToAMinute) {
-    SimWorld world;
-    world.behaviour = [&](SimProcess& p) {
-        p.exits_at_ms = world.wall_ms;
-        p.exits_with = 1;
-    };
-    Loop loop(world);
-    std::vector<std::string> rapid;
-    std::vector<std::uint64_t> pauses;
-    for (int i = 0; i < 9; ++i) {
-        pauses.push_back(loop.tick());
-        for (const auto& m : loop.messages()) {
-            if (m.rfind("rapid restart", 0) == 0) rapid.push_back(m);
+    for (const bool wake : {false, true}) {
+        SimWorld world;
+        world.behaviour = [&](SimProcess& p) {
+            p.exits_at_ms = world.wall_ms;
+            p.exits_with = 1;
+        };
+        WatchdogConfig config;
+        config.wake_on_exit = wake;
+        Loop loop(world, config);
+        std::vector<std::string> rapid;
+        std::vector<std::uint64_t> pauses;
+        std::vector<std::uint64_t> slept_ms;
+        for (int i = 0; i < 9; ++i) {
+            const std::uint64_t before = world.wall_ms;
+            pauses.push_back(loop.tick());
+            slept_ms.push_back(world.wall_ms - before);
+            for (const auto& m : loop.messages()) {
+                if (m.rfind("rapid restart", 0) == 0) rapid.push_back(m);
+            }
         }
+        EXPECT_EQ(rapid,
+                  (std::vector<std::string>{
+                      "rapid restart #1; backing off 6s", "rapid restart #2; backing off 12s",
+                      "rapid restart #3; backing off 24s", "rapid restart #4; backing off 48s",
+                      "rapid restart #5; backing off 60s", "rapid restart #6; backing off 60s"}))
+            << wake;
+        // After 60 s the grace has passed: a plain relaunch that leaves the count, then #6,
+        // then (60 s later again) another plain one.
+        EXPECT_EQ(pauses, (std::vector<std::uint64_t>{3, 6, 12, 24, 48, 60, 3, 60, 3})) << wake;
+        // Back-offs are slept in full either way; the wake cuts only the plain pauses short,
+        // at the exit of the player that died as it started.
+        const std::vector<std::uint64_t> full{3000, 6000, 12000, 24000, 48000, 60000, 3000, 60000, 3000};
+        const std::vector<std::uint64_t> woken{0, 6000, 12000, 24000, 48000, 60000, 0, 60000, 0};
+        EXPECT_EQ(slept_ms, wake ? woken : full);
+        EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "8") << wake;
+        EXPECT_LE(world.alive_count(), 1u);
     }
-    EXPECT_EQ(rapid,
-              (std::vector<std::string>{
-                  "rapid restart #1; backing off 6s", "rapid restart #2; backing off 12s",
-                  "rapid restart #3; backing off 24s", "rapid restart #4; backing off 48s",
-                  "rapid restart #5; backing off 60s", "rapid restart #6; backing off 60s"}));
-    // After 60 s the grace has passed: a plain relaunch that leaves the count, then #6, then
-    // (60 s later again) another plain one.
-    EXPECT_EQ(pauses, (std::vector<std::uint64_t>{3, 6, 12, 24, 48, 60, 3, 60, 3}));
-    EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "8");
-    EXPECT_LE(world.alive_count(), 1u);
+}
+
+// With the wake on, only the pause after a tick with the own child running ends early, and
+// only at that child's end; the next tick then handles the exit as any tick would.
+TEST(Supervise, TheWakeOnExitEndsOnlyAPlainPauseOverTheOwnChild) {
+    const std::uint64_t START = 1'765'000'000'000;
+    enum Player { Own, Adopted, Hangs, WaitsFail, Closed };
+    const struct {
+        const char* name;
+        bool wake;
+        Player player;
+        std::uint64_t interval;
+        const char* event;    // the line whose time is measured
+        std::uint64_t at_ms;  // after the start
+    } cases[] = {
+        {"off: the next tick", false, Own, 3, "player exited (code 1)", 102'000},
+        {"on: at the exit", true, Own, 3, "player exited (code 1)", 100'500},
+        {"on: an adopted player is no child", true, Adopted, 3, "spawned player", 102'000},
+        {"off: a hang by its liveness", false, Hangs, 3, "player hung", 129'000},
+        {"on: a hang by its liveness too", true, Hangs, 3, "player hung", 129'000},
+        // A wait that fails takes its slice of a day; the rest of the pause is slept.
+        {"on: waits that fail", true, WaitsFail, 90'000, "player exited (code 1)", 90'000'000},
+        // Closed at 99 s: the own child's exit at 100.5 s wakes no stand-down pause.
+        {"on: standing down", true, Closed, 3, "player closed by the operator", 99'000},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        world.behaviour = [&](SimProcess& p) {
+            p.heartbeat = true;
+            if (p.pid != 1000) return;
+            if (c.player != Hangs) p.exits_at_ms = START + 100'500;
+            p.exits_with = 1;
+            p.wait_fails = c.player == WaitsFail;
+        };
+        if (c.player == Adopted) {
+            SimProcess& other = world.add_process(SimProcess{});
+            world.write_liveness(other);
+            other.heartbeat = true;
+            other.exits_at_ms = START + 100'500;
+        }
+        WatchdogConfig config;
+        config.wake_on_exit = c.wake;
+        config.check_interval_secs = c.interval;
+        Loop loop(world, config);
+        std::vector<std::uint64_t> slept_ms;
+        while (world.wall_ms < START + std::max<std::uint64_t>(200'000, 2 * c.interval * 1000)) {
+            if (c.player == Hangs && world.wall_ms >= START + 99'000) {
+                world.processes.at(1000).heartbeat = false;  // silent from 99 s on
+            }
+            if (c.player == Closed && world.wall_ms == START + 99'000) {
+                world.files[DIR + u"\\closed.json"] =
+                    "{\"closedAt\":" + std::to_string(world.wall_ms) +
+                    ",\"logonTime\":" + std::to_string(*world.logon_time) + "}";
+            }
+            const std::uint64_t before = world.wall_ms;
+            loop.tick();
+            slept_ms.push_back(world.wall_ms - before);
+        }
+        const std::string& log = world.stderr_text;
+        const std::size_t at = log.find(c.event);
+        ASSERT_NE(at, std::string::npos) << c.name << "\n" << log;
+        const std::size_t open = log.rfind('[', at);
+        EXPECT_EQ(std::stoull(log.substr(open + 1, 13)), START + c.at_ms) << c.name << "\n" << log;
+        // Every pause but the one the exit ended is slept in full.
+        const auto short_pauses = std::count_if(slept_ms.begin(), slept_ms.end(), [&](auto ms) {
+            return ms != c.interval * 1000;
+        });
+        EXPECT_EQ(short_pauses, c.wake && c.player == Own ? 1 : 0) << c.name;
+    }
 }
 
 TEST(ExitDescription, DecimalUpToTheHighBitThenLowerCaseHex) {

@@ -15,6 +15,7 @@ class FakeChild : public ChildProcess {
     ~FakeChild() override { ++*released_; }
     std::uint32_t pid() const override { return 4120; }
     ChildPoll poll() override { return ChildRunning{}; }
+    ChildWait wait_for_exit(std::uint32_t) override { return ChildWait::TimedOut; }
     void terminate_and_wait() override { ++terminated; }
     int terminated = 0;
 
@@ -53,6 +54,7 @@ TEST(EndChild, TerminatesBeforeItReleases) {
         ~Recording() override { events->push_back("release"); }
         std::uint32_t pid() const override { return 1; }
         ChildPoll poll() override { return ChildRunning{}; }
+        ChildWait wait_for_exit(std::uint32_t) override { return ChildWait::TimedOut; }
         void terminate_and_wait() override { events->push_back("terminate"); }
     };
     std::vector<std::string> events;
