@@ -30,21 +30,25 @@ NameParts split_name(std::u16string_view name) {
 
 Identification identify_player(World& world, bool child_running,
                                const std::optional<PlayerInfo>& player,
-                               const std::optional<LivenessRecord>& liveness) {
+                               const std::optional<LivenessRecord>& liveness,
+                               std::uint32_t ended_pid) {
     if (child_running) return {true, std::nullopt, std::nullopt, {}};
     const bool any_pid = (player && player->pid) || liveness;
     if (!any_pid) return {};
     std::string image = player_image_name(world, player);
     if (image.empty()) return {};
+    const auto running = [&](std::uint32_t pid) {
+        return pid != ended_pid && pid_running_as(world, image, pid);
+    };
     std::optional<std::uint32_t> probed;
     if (player && player->pid) {
         probed = player->pid;
-        if (pid_running_as(world, image, *player->pid)) {
+        if (running(*player->pid)) {
             return {true, player->pid, player->started_at, std::move(image)};
         }
     }
     if (liveness && liveness->pid != probed) {
-        if (pid_running_as(world, image, liveness->pid)) {
+        if (running(liveness->pid)) {
             return {true, liveness->pid, std::nullopt, std::move(image)};
         }
     }

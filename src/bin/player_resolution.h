@@ -23,10 +23,12 @@ struct Identification {
 
 // The own child when it runs (no probe); else player.json's pid, then the liveness pid (unless
 // that is the pid just probed), each only under the player's image name (player_image_name).
-// Process ids are reused, so without an image name nothing is adopted.
+// Process ids are reused, so without an image name nothing is adopted. A pid in `ended_pid`
+// (not 0) is one seen to end a moment ago: it is taken as not running, without a probe.
 Identification identify_player(World& world, bool child_running,
                                const std::optional<PlayerInfo>& player,
-                               const std::optional<LivenessRecord>& liveness);
+                               const std::optional<LivenessRecord>& liveness,
+                               std::uint32_t ended_pid = 0);
 
 // The image name the player runs under: player.json's imageName, or when that is absent or
 // empty, the file name of the executable a launch would start; empty when neither is known.

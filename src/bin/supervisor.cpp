@@ -31,19 +31,25 @@ namespace {
 
 // The own child's exit: one that ended is logged (and recorded unless it ended with 0 or 3)
 // and let go; one that cannot be polled is let go silently. Either way a pending
-// verify-pending launch is over. True while the own child runs.
-bool detect_exit(World& world, SupervisorState& state) {
-    if (!state.child) return false;
+// verify-pending launch is over.
+struct ChildSeen {
+    bool running = false;
+    std::uint32_t ended_pid = 0;  // the own child, seen to end in this tick
+};
+ChildSeen detect_exit(World& world, SupervisorState& state) {
+    if (!state.child) return {};
     const ChildPoll poll = state.child->poll();
-    if (std::holds_alternative<ChildRunning>(poll)) return true;
+    if (std::holds_alternative<ChildRunning>(poll)) return {true, 0};
+    ChildSeen seen;
     if (const auto* ended = std::get_if<ChildEnded>(&poll)) {
+        seen.ended_pid = state.child->pid();
         const std::string text = "player exited (" + exit_description(ended->exit_code) + ")";
         log_line(world, text);
         if (recorded_exit(ended->exit_code)) record_recovery(world, text);
     }
     state.child.reset();  // lets go of the handles
     state.verify_pending = false;
-    return false;
+    return seen;
 }
 
 // The launch: resolve, count a rapid restart, start, and mark the one launch an overdue
@@ -85,14 +91,17 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
     const std::uint64_t mono_advance = elapsed_ms(state.prev_instant_ns, now_instant_ns);
     facts.clock_jumped = clock_jumped(state.prev_wall_ms, facts.now_ms, mono_advance);
 
-    const bool child_running = detect_exit(world, state);
+    const ChildSeen child = detect_exit(world, state);
 
     const auto liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
     facts.liveness_fresh =
         liveness && age_ms(facts.now_ms, liveness->ts) < config.hang_timeout_ms;
 
     const auto player = read_player_info(world, player_info_path(world));
-    Identification found = identify_player(world, child_running, player, liveness);
+    // With the wake on, the tick after an exit is the one that relaunches at the speed of
+    // process creation: the pid that just ended is not asked about again.
+    Identification found = identify_player(world, child.running, player, liveness,
+                                           config.wake_on_exit ? child.ended_pid : 0);
     facts.player_alive = found.player_alive;
     if (found.adopted_pid) state.adopted_pid = *found.adopted_pid;
     facts.adopted_started_at_ms = found.adopted_started_at_ms;

@@ -40,6 +40,7 @@ TEST(IdentifyPlayer, OwnChildThenPlayerRecordThenLivenessPidAlwaysUnderTheImageN
         std::optional<std::uint64_t> started_at;
         const char* image;  // the name the probes asked for
         std::vector<std::vector<std::u16string>> probes;
+        std::uint32_t ended_pid = 0;  // seen to end a moment ago
     } cases[] = {
         // clang-format off
         {"own child: no probe",
@@ -79,6 +80,12 @@ TEST(IdentifyPlayer, OwnChildThenPlayerRecordThenLivenessPidAlwaysUnderTheImageN
         {"nothing known",
          false, std::nullopt, std::nullopt, {}, true,
          false, std::nullopt, std::nullopt, "", {}},
+        {"a pid seen to end is not asked about; the other one is",
+         false, info, LivenessRecord{200, 1}, {{200, "player.exe"}}, true,
+         true, 200u, std::nullopt, "player.exe", {tasklist_args(200, "player.exe")}, 100},
+        {"a pid seen to end counts as gone in both records, even if taken again",
+         false, info, LivenessRecord{100, 1}, {{100, "player.exe"}}, true,
+         false, std::nullopt, std::nullopt, "player.exe", {}, 100},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -91,7 +98,8 @@ TEST(IdentifyPlayer, OwnChildThenPlayerRecordThenLivenessPidAlwaysUnderTheImageN
             world.files.erase(world.player_exe);
         }
         for (const auto& [pid, image] : c.alive) world.add_process(pid, image);
-        const Identification got = identify_player(world, c.child_running, c.player, c.liveness);
+        const Identification got =
+            identify_player(world, c.child_running, c.player, c.liveness, c.ended_pid);
         EXPECT_EQ(got.player_alive, c.found) << c.name;
         EXPECT_EQ(got.adopted_pid, c.adopted_pid) << c.name;
         EXPECT_EQ(got.adopted_started_at_ms, c.started_at) << c.name;

@@ -169,6 +169,14 @@ TEST(Supervise, TheWakeOnExitEndsOnlyAPlainPauseOverTheOwnChild) {
             return ms != c.interval * 1000;
         });
         EXPECT_EQ(short_pauses, c.wake && c.player == Own ? 1 : 0) << c.name;
+        // The tick the wake starts does not ask tasklist about the child that just ended.
+        const auto probes_of_1000 =
+            std::count_if(world.tool_calls.begin(), world.tool_calls.end(), [](const auto& call) {
+                return call.args == tasklist_args(1000, "player.exe");
+            });
+        if (c.player == Own) {
+            EXPECT_EQ(probes_of_1000, c.wake ? 0 : 1) << c.name;
+        }
     }
 }
 
