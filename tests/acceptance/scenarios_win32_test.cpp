@@ -397,7 +397,7 @@ TEST_F(Scenario, WithTheWakeOnAnExitIsRelaunchedAtOnce) {
     for (std::size_t i = 0; i < 3; ++i) {
         const std::uint64_t latency = spawned_at[i + 1] - exited_at[i];
         std::printf("exit to relaunch: %llu ms\n", static_cast<unsigned long long>(latency));
-        EXPECT_LE(latency, 750u);  // a quarter of the interval
+        EXPECT_LE(latency, 300u);  // a tenth of the interval
     }
 }
 
