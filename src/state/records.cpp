@@ -30,6 +30,11 @@ constexpr std::array<FieldSpec, 2> UPDATING_FIELDS{{
     {"version", Kind::Text, true},
 }};
 
+constexpr std::array<FieldSpec, 2> LAST_CRASH_FIELDS{{
+    {"what", Kind::Text, true},
+    {"at", Kind::U64, true},
+}};
+
 template <typename Record>
 std::optional<Record> read_record(World& world, const std::optional<Path>& path,
                                   std::optional<Record> (*parse)(std::string_view)) {
@@ -67,6 +72,13 @@ std::optional<UpdatingSentinel> parse_updating_sentinel(std::string_view text) {
     if (!f) return std::nullopt;
     return UpdatingSentinel{*optional_of<std::uint64_t>((*f)[0]),
                             std::get<std::string>(std::move((*f)[1]))};
+}
+
+std::optional<LastCrashRecord> parse_last_crash_record(std::string_view text) {
+    auto f = read_fields(text, LAST_CRASH_FIELDS);
+    if (!f) return std::nullopt;
+    return LastCrashRecord{std::get<std::string>(std::move((*f)[0])),
+                           *optional_of<std::uint64_t>((*f)[1])};
 }
 
 std::optional<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path) {

@@ -37,6 +37,12 @@ struct UpdatingSentinel {
     std::string version;              // "version", required but otherwise unused
 };
 
+// last-crash.json: the last recovery, as the watchdog wrote it.
+struct LastCrashRecord {
+    std::string what;     // "what", the log line
+    std::uint64_t at = 0;  // "at", ms since 1970
+};
+
 // Parsers: one strict JSON document, an object (unknown keys skipped, a known key twice is
 // invalid) or an array of the fields in order; integer kinds and ranges enforced; null only
 // in optional fields. Anything else, a byte-order mark or a NUL byte gives none.
@@ -44,6 +50,7 @@ std::optional<ClosedFlag> parse_closed_flag(std::string_view text);
 std::optional<PlayerInfo> parse_player_info(std::string_view text);
 std::optional<LivenessRecord> parse_liveness_record(std::string_view text);
 std::optional<UpdatingSentinel> parse_updating_sentinel(std::string_view text);
+std::optional<LastCrashRecord> parse_last_crash_record(std::string_view text);
 
 // The file read as UTF-8 and parsed; none when the path is none or on any failure.
 std::optional<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path);

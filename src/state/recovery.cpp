@@ -52,11 +52,15 @@ std::string format_last_crash_record(std::string_view what, std::uint64_t at) {
     return out;
 }
 
+std::optional<std::uint64_t> parse_recovery_count(std::string_view counter_text) {
+    return parse_unsigned_decimal(trim_unicode_whitespace(counter_text),
+                                  std::numeric_limits<std::uint64_t>::max());
+}
+
 std::uint64_t next_recovery_count(const std::optional<std::string>& counter_text) {
     constexpr auto MAX = std::numeric_limits<std::uint64_t>::max();
     if (!counter_text) return 1;
-    const auto old =
-        parse_unsigned_decimal(trim_unicode_whitespace(*counter_text), MAX).value_or(0);
+    const auto old = parse_recovery_count(*counter_text).value_or(0);
     return old == MAX ? MAX : old + 1;
 }
 

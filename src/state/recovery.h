@@ -15,6 +15,9 @@ namespace wd {
 // '"', '\\' and the control characters are escaped.
 std::string format_last_crash_record(std::string_view what, std::uint64_t at);
 
+// The counter file's value: its Unicode-trimmed decimal value, none when it is not a count.
+std::optional<std::uint64_t> parse_recovery_count(std::string_view counter_text);
+
 // The count that follows the counter file's content: its Unicode-trimmed decimal value plus
 // one, saturating at the 64-bit maximum; 1 when the file is absent or not a valid count.
 std::uint64_t next_recovery_count(const std::optional<std::string>& counter_text);

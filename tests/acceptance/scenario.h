@@ -140,6 +140,29 @@ class Scenario : public testing::Test {
     }
 
     // Ends the watchdog and the players it started.
+    struct Run {
+        std::optional<DWORD> status;
+        std::string out;
+        std::string err;
+    };
+    // watchdog-status.exe with `arguments` (each with its leading blank), run to its end.
+    Run run_status(const std::wstring& arguments) {
+        const std::wstring exe = own_folder() + L"\\watchdog-status.exe";
+        const std::wstring out = own_folder() + L"\\status.stdout";
+        const std::wstring err = own_folder() + L"\\status.stderr";
+        Run run;
+        {
+            Launched status(exe, L"\"" + exe + L"\"" + arguments, err, out);
+            EXPECT_TRUE(status.started());
+            run.status = status.wait(std::chrono::seconds(30));
+        }
+        run.out = get_file(out).value_or("");
+        run.err = get_file(err).value_or("");
+        ::DeleteFileW(out.c_str());
+        ::DeleteFileW(err.c_str());
+        return run;
+    }
+
     void stop_watchdog() {
         if (watchdog_run_) watchdog_run_->end();
     }

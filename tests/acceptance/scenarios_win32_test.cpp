@@ -2,6 +2,8 @@
 // timeout 2 s, startup grace 3 s) supervising the real test player under Wine, judged by its
 // log, its files and the processes alive. Run through scripts/wine-desktop-run, which gives
 // the prefix a display and a taskbar.
+#include <nlohmann/json.hpp>
+
 #include "scenario.h"
 
 namespace wd {
@@ -399,6 +401,43 @@ TEST_F(Scenario, WithTheWakeOnAnExitIsRelaunchedAtOnce) {
         std::printf("exit to relaunch: %llu ms\n", static_cast<unsigned long long>(latency));
         EXPECT_LE(latency, 300u);  // a tenth of the interval
     }
+}
+
+// watchdog-status.exe beside a running watchdog and a healthy player, then with the watchdog
+// gone, and given an option it does not know.
+TEST_F(Scenario, TheStatusCommandTellsWhatRunsInTextJsonAndItsExitStatus) {
+    Launched& watchdog = start_watchdog();
+    ASSERT_TRUE(wait_for("spawned")) << log();
+    ASSERT_TRUE(fakes::eventually([&] { return file(L"liveness.json").has_value(); }, 10s));
+    const Run text = run_status(L"");  // lines end in CR LF, as a console program's do
+    EXPECT_EQ(text.status, 0u) << text.out;
+    EXPECT_EQ(text.out.substr(0, text.out.find("\r\n")), "status: healthy") << text.out;
+    EXPECT_NE(text.out.find("watchdog: running, pid " + std::to_string(watchdog.pid())),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("player: running"), std::string::npos) << text.out;
+
+    const Run json = run_status(L" --json --lines 1");
+    EXPECT_EQ(json.status, 0u) << json.out;
+    const auto parsed = nlohmann::json::parse(json.out, nullptr, false);
+    ASSERT_TRUE(parsed.is_object()) << json.out;
+    EXPECT_EQ(parsed.at("status"), "healthy");
+    EXPECT_EQ(parsed.at("exitStatus"), 0);
+    EXPECT_EQ(parsed.at("watchdog").at("pid"), watchdog.pid());
+    EXPECT_EQ(parsed.at("player").at("running"), true);
+    EXPECT_EQ(parsed.at("log").at("lines").size(), 1u);
+
+    stop_watchdog();
+    const Run gone = run_status(L"");
+    EXPECT_EQ(gone.status, 2u) << gone.out;
+    EXPECT_EQ(gone.out.substr(0, gone.out.find("\r\n")), "status: no-watchdog - the pid in "
+                                                        "watchdog.lock is no watchdog")
+        << gone.out;
+
+    const Run usage = run_status(L" --bogus");
+    EXPECT_EQ(usage.status, 3u);
+    EXPECT_EQ(usage.out, "");
+    EXPECT_EQ(usage.err, "watchdog-status: unknown option: --bogus (see --help)\n");
 }
 
 // An interval of 2^64-1 seconds is a very long pause, not one that wraps into a short one.

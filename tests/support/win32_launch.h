@@ -19,9 +19,10 @@ inline std::wstring own_folder() {
 
 class Launched {
   public:
-    // `command_line` is passed as is; standard error goes to `stderr_path` when not empty.
+    // `command_line` is passed as is; standard error goes to `stderr_path` and standard
+    // output to `stdout_path` when they are not empty.
     Launched(const std::wstring& exe, const std::wstring& command_line,
-             const std::wstring& stderr_path = L"") {
+             const std::wstring& stderr_path = L"", const std::wstring& stdout_path = L"") {
         // Without a kill-on-close job the program could outlive the test: then it is not run.
         job_.reset(::CreateJobObjectW(nullptr, nullptr));
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -32,18 +33,25 @@ class Launched {
         }
         STARTUPINFOW si{};
         si.cb = sizeof si;
-        win32::UniqueFile err;
-        if (!stderr_path.empty()) {
+        const auto open = [](const std::wstring& path) {
             SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-            err.reset(::CreateFileW(stderr_path.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            return win32::UniqueFile(::CreateFileW(
+                path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        };
+        win32::UniqueFile err;
+        win32::UniqueFile out;
+        if (!stderr_path.empty()) err = open(stderr_path);
+        if (!stdout_path.empty()) out = open(stdout_path);
+        const bool redirected = err || out;
+        if (redirected) {
             si.dwFlags = STARTF_USESTDHANDLES;
             si.hStdError = err.get();
+            si.hStdOutput = out.get();
         }
         std::wstring cmd = command_line;
         PROCESS_INFORMATION pi{};
-        if (::CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, err ? TRUE : FALSE,
+        if (::CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, redirected ? TRUE : FALSE,
                              CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
             win32::UniqueHandle process(pi.hProcess);
             win32::UniqueHandle thread(pi.hThread);

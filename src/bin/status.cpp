@@ -1,0 +1,317 @@
+#include "bin/status.h"
+
+#include <cstddef>
+
+#include <nlohmann/json.hpp>
+
+#include "base/text.h"
+#include "bin/player_resolution.h"
+#include "process/lock.h"
+#include "process/probes.h"
+#include "state/files.h"
+#include "state/paths.h"
+#include "state/recovery.h"
+
+namespace wd {
+namespace {
+
+// Missing, too large to be ours, unreadable, not what it should hold, or its value.
+template <typename Value, typename Parse>
+FileRead<Value> read_file(World& world, const std::optional<Path>& path, Parse parse) {
+    if (!path || world.path_kind(*path) == PathKind::Missing) return {};
+    if (const auto size = world.file_size(*path); size && *size > MAX_READ_BYTES) {
+        return {FileState::Oversized, std::nullopt};
+    }
+    const auto bytes = read_bytes(world, *path);
+    if (!bytes) return {FileState::Unreadable, std::nullopt};
+    std::optional<Value> value;
+    if (is_valid_utf8(*bytes)) value = parse(*bytes);
+    if (!value) return {FileState::Corrupt, std::nullopt};
+    return {FileState::Ok, std::move(value)};
+}
+
+// The last `count` lines of the log; only its end is read, so a log of any size will do.
+FileRead<std::vector<std::string>> read_log_tail(World& world, const std::optional<Path>& path,
+                                                 std::size_t count) {
+    constexpr std::uint64_t TAIL_BYTES = std::uint64_t{64} * 1024;
+    if (!path || world.path_kind(*path) == PathKind::Missing) return {};
+    const auto size = world.file_size(*path);
+    if (!size) return {FileState::Unreadable, std::nullopt};
+    const std::uint64_t from = *size > TAIL_BYTES ? *size - TAIL_BYTES : 0;
+    const auto tail = world.read_range(*path, from, static_cast<std::size_t>(*size - from));
+    if (!tail) return {FileState::Unreadable, std::nullopt};
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < tail->size()) {
+        const std::size_t end = std::min(tail->find('\n', start), tail->size());
+        lines.push_back(utf8_lossy(std::string_view(*tail).substr(start, end - start)));
+        start = end + 1;
+    }
+    if (from > 0 && !lines.empty()) lines.erase(lines.begin());  // cut part way
+    for (auto& line : lines) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+    }
+    if (lines.size() > count) {
+        lines.erase(lines.begin(),
+                    lines.begin() + static_cast<std::ptrdiff_t>(lines.size() - count));
+    }
+    return {FileState::Ok, std::move(lines)};
+}
+
+const char* file_state_name(FileState state) {
+    switch (state) {
+        case FileState::Missing: return "missing";
+        case FileState::Unreadable: return "unreadable";
+        case FileState::Oversized: return "oversized";
+        case FileState::Corrupt: return "corrupt";
+        case FileState::Ok: return "ok";
+    }
+    return "ok";
+}
+
+const char* verdict_name(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::Healthy: return "healthy";
+        case Verdict::NeedsLook: return "needs-look";
+        case Verdict::NoWatchdog: return "no-watchdog";
+    }
+    return "healthy";
+}
+
+const char* update_name(UpdateKind kind) {
+    switch (kind) {
+        case UpdateKind::NoUpdate: return "none";
+        case UpdateKind::WithinGrace: return "within-grace";
+        case UpdateKind::PastGrace: return "past-grace";
+    }
+    return "none";
+}
+
+std::string seconds(std::uint64_t ms) {
+    const std::string whole = std::to_string(ms / 1000);
+    return ms % 1000 == 0 ? whole + " s" : whole + "." + std::to_string(ms % 1000 / 100) + " s";
+}
+
+std::string when(std::uint64_t ms, const LocalTime& local_time) {
+    return local_time(ms) + " (" + std::to_string(ms) + ")";
+}
+
+}  // namespace
+
+StatusFacts gather_status(World& world, std::size_t log_lines) {
+    StatusFacts f;
+    f.config = read_config(world);
+    f.now_ms = world.wall_clock_ms();
+    f.folder = watchdog_dir(world);
+    f.folder_exists = f.folder && world.path_kind(*f.folder) == PathKind::Folder;
+
+    f.lock = read_file<std::uint32_t>(world, watchdog_file(world, LOCK_FILE), parse_lock_pid);
+    f.watchdog_running = f.lock.value && *f.lock.value != world.current_pid() &&
+                         pid_running_as(world, WATCHDOG_IMAGE_NAME, *f.lock.value);
+
+    f.player_info = read_file<PlayerInfo>(world, player_info_path(world), parse_player_info);
+    f.liveness =
+        read_file<LivenessRecord>(world, watchdog_file(world, LIVENESS_FILE), parse_liveness_record);
+    Identification found = identify_player(world, false, f.player_info.value, f.liveness.value);
+    f.player_alive = found.player_alive;
+    f.player_pid = found.adopted_pid;
+    f.player_image = std::move(found.image_name);
+    f.liveness_fresh = f.liveness.value &&
+                       age_ms(f.now_ms, f.liveness.value->ts) < f.config.hang_timeout_ms;
+
+    f.close = read_file<ClosedFlag>(world, watchdog_file(world, CLOSED_FILE), parse_closed_flag);
+    f.close_in_force =
+        f.close.value && close_is_current(*f.close.value, world.session_logon_time(), f.now_ms);
+    f.update_file =
+        read_file<UpdatingSentinel>(world, updating_path(world), parse_updating_sentinel);
+    f.update = classify_update(f.update_file.value, f.config, f.now_ms);
+
+    f.recoveries =
+        read_file<std::uint64_t>(world, watchdog_file(world, RECOVERIES_FILE), parse_recovery_count);
+    f.last_recovery = read_file<LastCrashRecord>(world, watchdog_file(world, LAST_CRASH_FILE),
+                                                 parse_last_crash_record);
+    f.log_tail = read_log_tail(world, watchdog_file(world, LOG_FILE), log_lines);
+    return f;
+}
+
+Judgement judge_status(const StatusFacts& f) {
+    if (!f.folder_exists) return {Verdict::NeedsLook, {"no watchdog folder yet"}};
+    if (!f.watchdog_running) {
+        return {Verdict::NoWatchdog, {f.lock.value ? "the pid in watchdog.lock is no watchdog"
+                                                   : "no valid watchdog.lock"}};
+    }
+    Judgement j;
+    if (!f.player_alive) j.reasons.push_back("the player is not running");
+    if (!f.liveness.value) {
+        j.reasons.push_back(std::string("liveness.json is ") + file_state_name(f.liveness.state));
+    } else if (!f.liveness_fresh) {
+        j.reasons.push_back("the liveness record is stale");
+    }
+    if (f.close_in_force) j.reasons.push_back("an operator close is in force");
+    if (f.update.kind != UpdateKind::NoUpdate) j.reasons.push_back("an update is under way");
+    if (!j.reasons.empty()) j.verdict = Verdict::NeedsLook;
+    return j;
+}
+
+std::string format_status_text(const StatusFacts& f, const Judgement& j,
+                               const LocalTime& local_time) {
+    std::string out;
+    const auto line = [&](const std::string& name, const std::string& text) {
+        out += name + ": " + text + "\n";
+    };
+    std::string verdict = verdict_name(j.verdict);
+    for (std::size_t i = 0; i < j.reasons.size(); ++i) {
+        verdict += (i == 0 ? " - " : "; ") + j.reasons[i];
+    }
+    line("status", verdict);
+    line("folder", f.folder ? utf16_to_utf8_lossy(*f.folder) + (f.folder_exists ? "" : " (missing)")
+                            : "(the roaming folder cannot be had)");
+    if (f.lock.value) {
+        line("watchdog", (f.watchdog_running ? "running, pid " : "not running (watchdog.lock names pid ") +
+                             std::to_string(*f.lock.value) + (f.watchdog_running ? "" : ")"));
+    } else {
+        line("watchdog", std::string("not running (watchdog.lock ") + file_state_name(f.lock.state) + ")");
+    }
+    std::string player = f.player_alive ? "running" : "not running";
+    if (f.player_pid) player += ", pid " + std::to_string(*f.player_pid);
+    if (!f.player_image.empty()) player += ", " + f.player_image;
+    line("player", player);
+    if (f.liveness.value) {
+        line("liveness", seconds(age_ms(f.now_ms, f.liveness.value->ts)) + " old, " +
+                             (f.liveness_fresh ? "fresh" : "stale") + " (hang timeout " +
+                             seconds(f.config.hang_timeout_ms) + ")");
+    } else {
+        line("liveness", file_state_name(f.liveness.state));
+    }
+    if (f.close.value) {
+        line("operator close", std::string(f.close_in_force ? "in force" : "from an earlier logon") +
+                                   " since " + when(f.close.value->closed_at, local_time));
+    } else {
+        line("operator close", f.close.state == FileState::Missing ? "none" : file_state_name(f.close.state));
+    }
+    if (f.update.kind != UpdateKind::NoUpdate) {
+        line("update", std::string(f.update.kind == UpdateKind::WithinGrace ? "under way, within"
+                                                                            : "under way, past") +
+                           " its grace of " + seconds(f.config.update_grace_ms) + ", since " +
+                           when(f.update_file.value->started_at_ms, local_time));
+    } else if (f.update_file.value) {
+        line("update", "none (the sentinel is older than the cap)");
+    } else {
+        line("update", f.update_file.state == FileState::Missing ? "none"
+                                                                 : file_state_name(f.update_file.state));
+    }
+    line("recoveries", f.recoveries.value ? std::to_string(*f.recoveries.value)
+                                          : f.recoveries.state == FileState::Missing
+                                                ? "0"
+                                                : file_state_name(f.recoveries.state));
+    if (f.last_recovery.value) {
+        line("last recovery",
+             f.last_recovery.value->what + " at " + when(f.last_recovery.value->at, local_time));
+    } else {
+        line("last recovery", f.last_recovery.state == FileState::Missing
+                                  ? "none"
+                                  : file_state_name(f.last_recovery.state));
+    }
+    if (f.log_tail.value) {
+        out += "log (last " + std::to_string(f.log_tail.value->size()) + " lines):\n";
+        for (const auto& l : *f.log_tail.value) out += "  " + l + "\n";
+    } else {
+        line("log", file_state_name(f.log_tail.state));
+    }
+    return out;
+}
+
+std::string format_status_json(const StatusFacts& f, const Judgement& j,
+                               const LocalTime& local_time) {
+    using nlohmann::json;
+    const auto state = [](FileState s) { return json(file_state_name(s)); };
+    const auto time = [&](std::uint64_t ms) { return json{{"ms", ms}, {"local", local_time(ms)}}; };
+    json out;
+    out["status"] = verdict_name(j.verdict);
+    out["exitStatus"] = static_cast<int>(j.verdict);
+    out["reasons"] = j.reasons;
+    out["folder"] = f.folder ? json(utf16_to_utf8_lossy(*f.folder)) : json(nullptr);
+    out["folderExists"] = f.folder_exists;
+    out["watchdog"] = {{"running", f.watchdog_running},
+                       {"lockFile", state(f.lock.state)},
+                       {"pid", f.lock.value ? json(*f.lock.value) : json(nullptr)}};
+    out["player"] = {{"running", f.player_alive},
+                     {"pid", f.player_pid ? json(*f.player_pid) : json(nullptr)},
+                     {"imageName", f.player_image.empty() ? json(nullptr) : json(f.player_image)},
+                     {"playerFile", state(f.player_info.state)}};
+    json liveness{{"file", state(f.liveness.state)},
+                  {"fresh", f.liveness_fresh},
+                  {"hangTimeoutMs", f.config.hang_timeout_ms}};
+    if (f.liveness.value) {
+        liveness["pid"] = f.liveness.value->pid;
+        liveness["ts"] = time(f.liveness.value->ts);
+        liveness["ageMs"] = age_ms(f.now_ms, f.liveness.value->ts);
+    }
+    out["liveness"] = liveness;
+    json close{{"file", state(f.close.state)}, {"inForce", f.close_in_force}};
+    if (f.close.value) close["closedAt"] = time(f.close.value->closed_at);
+    out["close"] = close;
+    json update{{"file", state(f.update_file.state)},
+                {"state", update_name(f.update.kind)},
+                {"graceMs", f.config.update_grace_ms}};
+    if (f.update_file.value) update["startedAt"] = time(f.update_file.value->started_at_ms);
+    out["update"] = update;
+    out["recoveries"] = {{"file", state(f.recoveries.state)},
+                         {"count", f.recoveries.value ? json(*f.recoveries.value) : json(nullptr)}};
+    json last{{"file", state(f.last_recovery.state)}};
+    if (f.last_recovery.value) {
+        last["what"] = f.last_recovery.value->what;
+        last["at"] = time(f.last_recovery.value->at);
+    }
+    out["lastRecovery"] = last;
+    out["log"] = {{"file", state(f.log_tail.state)},
+                  {"lines", f.log_tail.value ? json(*f.log_tail.value) : json::array()}};
+    return out.dump(2) + "\n";
+}
+
+std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& args,
+                                               std::string& error) {
+    StatusOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
+            options.help = true;
+        } else if (arg == "--lines") {
+            const auto n = i + 1 < args.size()
+                               ? parse_unsigned_decimal(std::string_view(args[i + 1]), 1000)
+                               : std::nullopt;
+            if (!n) {
+                error = "--lines needs a number from 0 to 1000";
+                return std::nullopt;
+            }
+            options.lines = static_cast<std::size_t>(*n);
+            ++i;
+        } else {
+            error = "unknown option: " + arg;
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+std::string status_usage() {
+    return "usage: watchdog-status [--json] [--lines N]\n"
+           "\n"
+           "Reports, for the user it runs as, whether the watchdog and the player run, the\n"
+           "player's liveness against the hang timeout, an operator close or an update in\n"
+           "force, the recovery count, the last recovery and the last N lines of the log\n"
+           "(10 by default). Settings are read from the environment as the watchdog reads\n"
+           "them. Changes nothing.\n"
+           "\n"
+           "  --json      the same facts as one JSON object\n"
+           "  --lines N   how many log lines to show (0 to 1000)\n"
+           "\n"
+           "Exit status: 0 healthy (a watchdog runs; the player is alive with a fresh liveness\n"
+           "record); 1 needs a look (the player not alive, liveness stale or missing, a close or\n"
+           "an update in force, no watchdog folder yet); 2 no watchdog runs for this user;\n"
+           "3 usage error.\n";
+}
+
+}  // namespace wd

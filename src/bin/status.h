@@ -1,0 +1,96 @@
+// What watchdog-status.exe reports: the facts about this user's watchdog and player, read
+// through the same seam and readers as the watchdog and changing nothing (no file written, no
+// process ended, no lock taken), the verdict drawn from them, and the two ways of printing
+// them. Portable.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/world.h"
+#include "bin/config.h"
+#include "bin/decision.h"
+#include "state/records.h"
+
+namespace wd {
+
+// The watchdog runs under this image name; a pid in watchdog.lock counts only under it.
+inline constexpr std::string_view WATCHDOG_IMAGE_NAME = "watchdog.exe";
+inline constexpr std::size_t DEFAULT_STATUS_LOG_LINES = 10;
+
+// How one of the watchdog's files was found.
+enum class FileState { Missing, Unreadable, Oversized, Corrupt, Ok };
+
+template <typename Value>
+struct FileRead {
+    FileState state = FileState::Missing;
+    std::optional<Value> value;  // when Ok
+};
+
+struct StatusFacts {
+    std::uint64_t now_ms = 0;
+    WatchdogConfig config;
+    std::optional<Path> folder;  // the watchdog folder, when the roaming folder could be had
+    bool folder_exists = false;
+
+    FileRead<std::uint32_t> lock;  // the pid in watchdog.lock
+    bool watchdog_running = false;
+
+    FileRead<PlayerInfo> player_info;
+    FileRead<LivenessRecord> liveness;
+    bool player_alive = false;
+    std::optional<std::uint32_t> player_pid;
+    std::string player_image;  // the image the player was looked for under
+    bool liveness_fresh = false;
+
+    FileRead<ClosedFlag> close;
+    bool close_in_force = false;
+    FileRead<UpdatingSentinel> update_file;
+    UpdateState update;  // NoUpdate also for a missing, invalid or stale sentinel
+
+    FileRead<std::uint64_t> recoveries;
+    FileRead<LastCrashRecord> last_recovery;
+    FileRead<std::vector<std::string>> log_tail;  // the last lines, oldest first
+};
+
+// Reads everything the report needs, with the settings as the watchdog reads them.
+StatusFacts gather_status(World& world, std::size_t log_lines);
+
+enum class Verdict : int { Healthy = 0, NeedsLook = 1, NoWatchdog = 2 };
+
+struct Judgement {
+    Verdict verdict = Verdict::Healthy;
+    std::vector<std::string> reasons;  // what needs a look, or why no watchdog runs
+};
+
+// Healthy when a watchdog runs and the player is alive with a fresh liveness record. No
+// watchdog folder yet needs a look; otherwise no running watchdog is NoWatchdog; a player that
+// is not alive, a stale or missing liveness record, a close or an update in force need a look.
+Judgement judge_status(const StatusFacts& facts);
+
+// Renders wall-clock milliseconds as a local date and time ("2026-12-09 05:31:00").
+using LocalTime = std::function<std::string(std::uint64_t ms)>;
+
+std::string format_status_text(const StatusFacts& facts, const Judgement& judgement,
+                               const LocalTime& local_time);
+std::string format_status_json(const StatusFacts& facts, const Judgement& judgement,
+                               const LocalTime& local_time);
+
+struct StatusOptions {
+    bool json = false;
+    bool help = false;
+    std::size_t lines = DEFAULT_STATUS_LOG_LINES;
+};
+
+// The command line after the program name: --json, --lines N (0 to 1000), --help. None, with
+// a one-line error, for anything else.
+std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& args,
+                                               std::string& error);
+
+// What --help prints.
+std::string status_usage();
+
+}  // namespace wd

@@ -1,0 +1,210 @@
+#include "bin/status.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "sim_world.h"
+
+namespace wd {
+namespace {
+
+using fakes::DIR;
+using fakes::SimProcess;
+using fakes::SimWorld;
+
+std::string fixed_time(std::uint64_t ms) {
+    return "local(" + std::to_string(ms) + ")";
+}
+
+TEST(StatusVerdict, EachSituationAndItsExitStatus) {
+    enum Change { None, NoFolder, NoLock, LockNotWatchdog, PlayerDown, Stale, NoLiveness, Closed,
+                  Updating, ClosedAndNoWatchdog };
+    const struct {
+        Change change;
+        Verdict verdict;
+        const char* first_reason;
+    } cases[] = {
+        {None, Verdict::Healthy, nullptr},
+        {NoFolder, Verdict::NeedsLook, "no watchdog folder yet"},
+        {NoLock, Verdict::NoWatchdog, "no valid watchdog.lock"},
+        {LockNotWatchdog, Verdict::NoWatchdog, "the pid in watchdog.lock is no watchdog"},
+        {PlayerDown, Verdict::NeedsLook, "the player is not running"},
+        {Stale, Verdict::NeedsLook, "the liveness record is stale"},
+        {NoLiveness, Verdict::NeedsLook, "liveness.json is missing"},
+        {Closed, Verdict::NeedsLook, "an operator close is in force"},
+        {Updating, Verdict::NeedsLook, "an update is under way"},
+        {ClosedAndNoWatchdog, Verdict::NoWatchdog, "no valid watchdog.lock"},
+    };
+    for (const auto& c : cases) {
+        StatusFacts f;
+        f.folder_exists = c.change != NoFolder;
+        f.lock = {FileState::Ok, 4000u};
+        f.watchdog_running = true;
+        f.player_alive = true;
+        f.liveness = {FileState::Ok, LivenessRecord{4100, 1}};
+        f.liveness_fresh = true;
+        if (c.change == NoLock || c.change == ClosedAndNoWatchdog) {
+            f.lock = {};
+            f.watchdog_running = false;
+        }
+        if (c.change == LockNotWatchdog) f.watchdog_running = false;
+        if (c.change == PlayerDown) f.player_alive = false;
+        if (c.change == Stale) f.liveness_fresh = false;
+        if (c.change == NoLiveness) f.liveness = {}, f.liveness_fresh = false;
+        if (c.change == Closed || c.change == ClosedAndNoWatchdog) f.close_in_force = true;
+        if (c.change == Updating) f.update = {UpdateKind::WithinGrace, 1};
+        const Judgement j = judge_status(f);
+        EXPECT_EQ(j.verdict, c.verdict) << c.change;
+        if (c.first_reason) {
+            ASSERT_FALSE(j.reasons.empty()) << c.change;
+            EXPECT_EQ(j.reasons[0], c.first_reason) << c.change;
+        } else {
+            EXPECT_TRUE(j.reasons.empty()) << c.change;
+        }
+    }
+}
+
+TEST(StatusOptions, OnlyTheKnownOptions) {
+    const struct {
+        std::vector<std::string> args;
+        bool ok;
+        bool json;
+        std::size_t lines;
+    } cases[] = {
+        {{}, true, false, 10},
+        {{"--json"}, true, true, 10},
+        {{"--lines", "3", "--json"}, true, true, 3},
+        {{"--lines", "0"}, true, false, 0},
+        {{"--lines", "1000"}, true, false, 1000},
+        {{"--lines", "1001"}, false, false, 0},
+        {{"--lines", "-1"}, false, false, 0},
+        {{"--lines"}, false, false, 0},
+        {{"--JSON"}, false, false, 0},
+        {{"status"}, false, false, 0},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto got = parse_status_args(c.args, error);
+        ASSERT_EQ(got.has_value(), c.ok) << testing::PrintToString(c.args);
+        if (got) {
+            EXPECT_EQ(got->json, c.json);
+            EXPECT_EQ(got->lines, c.lines);
+        } else {
+            EXPECT_FALSE(error.empty());
+            EXPECT_EQ(error.find('\n'), std::string::npos);
+        }
+    }
+}
+
+// A watchdog (by its image name, under the lock's pid) supervising a healthy player, seen
+// through the same seam as the watchdog's.
+struct Machine {
+    SimWorld world;
+    Machine() {
+        world.create_dirs(DIR);
+        world.add_process(4000, "watchdog.exe");
+        SimProcess& player = world.add_process(4100, "player.exe");
+        world.write_liveness(player, world.wall_ms - 2'500);
+        world.files[DIR + u"\\watchdog.lock"] = "4000";
+        world.files[DIR + u"\\player.json"] =
+            R"({"exePath":"C:\\Program Files\\Vellum\\player.exe","imageName":"player.exe",)"
+            R"("pid":4100,"startedAt":1764999000000})";
+        world.files[DIR + u"\\recoveries.txt"] = "7";
+        world.files[DIR + u"\\last-crash.json"] =
+            R"J({"what":"player exited (code 1)","at":1764990000000})J";
+        std::string log;
+        for (int i = 1; i <= 12; ++i) log += "[1764990000000] line " + std::to_string(i) + "\n";
+        world.files[DIR + u"\\watchdog.log"] = log;
+    }
+};
+
+TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
+    Machine m;
+    const auto files_before = m.world.files;
+    const StatusFacts f = gather_status(m.world, 3);
+    EXPECT_EQ(judge_status(f).verdict, Verdict::Healthy);
+    EXPECT_TRUE(f.watchdog_running);
+    EXPECT_EQ(f.player_pid, 4100u);
+    EXPECT_EQ(f.player_image, "player.exe");
+    EXPECT_TRUE(f.liveness_fresh);
+    EXPECT_EQ(f.recoveries.value, 7u);
+    ASSERT_TRUE(f.last_recovery.value);
+    EXPECT_EQ(f.last_recovery.value->what, "player exited (code 1)");
+    EXPECT_EQ(f.log_tail.value,
+              (std::vector<std::string>{"[1764990000000] line 10", "[1764990000000] line 11",
+                                        "[1764990000000] line 12"}));
+    // It only asks: no file changes, no process is ended.
+    EXPECT_EQ(m.world.files, files_before);
+    for (const auto& call : m.world.tool_calls) EXPECT_EQ(call.name, u"tasklist");
+    EXPECT_EQ(m.world.alive_count(), 2u);
+
+    const std::string text = format_status_text(f, judge_status(f), fixed_time);
+    EXPECT_EQ(text.substr(0, text.find('\n')), "status: healthy");
+    EXPECT_NE(text.find("watchdog: running, pid 4000\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("player: running, pid 4100, player.exe\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("liveness: 2.5 s old, fresh (hang timeout 30 s)\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("last recovery: player exited (code 1) at local(1764990000000) "
+                        "(1764990000000)\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST(GatherStatus, BadFilesAreReportedNeverFatal) {
+    const struct {
+        const char* file;
+        std::string content;
+        const char* state;  // as the JSON reports it
+        const char* key;
+    } cases[] = {
+        {"watchdog.lock", "four thousand", "corrupt", "watchdog"},
+        {"watchdog.lock", std::string(MAX_READ_BYTES + 1, '4'), "oversized", "watchdog"},
+        {"liveness.json", "{\"pid\":4100", "corrupt", "liveness"},
+        {"liveness.json", "{\"pid\":4100,\"ts\":\"\xff\"}", "corrupt", "liveness"},
+        {"recoveries.txt", "-3", "corrupt", "recoveries"},
+        {"recoveries.txt", std::string(MAX_READ_BYTES + 1, '7'), "oversized", "recoveries"},
+        {"last-crash.json", "{\"what\":1,\"at\":2}", "corrupt", "lastRecovery"},
+        {"closed.json", "[]", "corrupt", "close"},
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        const Path path = DIR + u"\\" + utf8_to_utf16_lossy(c.file);
+        m.world.files[path] = c.content;
+        const StatusFacts f = gather_status(m.world, 10);
+        const Judgement j = judge_status(f);
+        const auto json = nlohmann::json::parse(format_status_json(f, j, fixed_time));
+        const auto& part = json.at(c.key);
+        const std::string state = part.at(part.contains("file") ? "file" : "lockFile");
+        EXPECT_EQ(state, c.state) << c.file;
+        EXPECT_FALSE(format_status_text(f, j, fixed_time).empty());
+    }
+}
+
+TEST(StatusJson, StableKeysAndTheExitStatus) {
+    Machine m;
+    m.world.processes.at(4100).alive = false;
+    m.world.files[DIR + u"\\closed.json"] =
+        "{\"closedAt\":" + std::to_string(m.world.wall_ms - 60'000) +
+        ",\"logonTime\":" + std::to_string(*m.world.logon_time) + "}";
+    const StatusFacts f = gather_status(m.world, 2);
+    const auto json = nlohmann::json::parse(format_status_json(f, judge_status(f), fixed_time));
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : json.items()) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"close", "exitStatus", "folder", "folderExists",
+                                              "lastRecovery", "liveness", "log", "player",
+                                              "reasons", "recoveries", "status", "update",
+                                              "watchdog"}));
+    EXPECT_EQ(json.at("status"), "needs-look");
+    EXPECT_EQ(json.at("exitStatus"), 1);
+    EXPECT_EQ(json.at("reasons"),
+              (nlohmann::json{"the player is not running", "an operator close is in force"}));
+    EXPECT_EQ(json.at("close").at("inForce"), true);
+    EXPECT_EQ(json.at("close").at("closedAt").at("local"),
+              fixed_time(m.world.wall_ms - 60'000));
+    EXPECT_EQ(json.at("log").at("lines").size(), 2u);
+    EXPECT_EQ(json.at("player").at("pid"), nullptr);
+}
+
+}  // namespace
+}  // namespace wd
