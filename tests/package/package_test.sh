@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The Windows Installer package under Wine, in a prefix of its own: a silent install of the
+# project's version, an upgrade over it by a newer one, and a silent uninstall, checking the
+# installed files, the Startup-folder shortcut, the product's registration and that the
+# user's data folder outlives the uninstall. Prints each step; exits non-zero on the first
+# failure.
+#
+#   package_test.sh BUILD_DIR
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=$(cd "$1" && pwd)
+prefix=$build/wineprefix-package
+work=$(mktemp -d)
+trap 'scripts/wine-run "$prefix" --down; rm -rf "$work"' EXIT
+
+v1=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+v2=${v1%.*}.$(( ${v1##*.} + 1 ))
+scripts/package "$v1" "$work" >/dev/null
+scripts/package "$v2" "$work" >/dev/null
+
+scripts/wine-run "$prefix" --down
+rm -rf "$prefix" "$prefix.lock"
+scripts/wine-run "$prefix" --up
+export WINEPREFIX=$prefix WINEDEBUG=-all
+install_dir="$prefix/drive_c/Program Files/Vellumbeacon Watchdog"
+data="$prefix/drive_c/users/$(id -un)/AppData/Roaming/com.vellumbeacon.player/watchdog"
+mkdir -p "$data"
+echo "[1] the user's own log" > "$data/watchdog.log"
+
+fail() { echo "FAIL: $*"; exit 1; }
+msiexec() {
+    local status=0
+    wine msiexec "$@" /qn >/dev/null 2>&1 </dev/null || status=$?
+    echo "msiexec $1 $(basename "$2"): status $status"
+    [ "$status" -eq 0 ] || fail "msiexec $*"
+}
+shortcuts() { find "$prefix/drive_c" -iname 'Vellumbeacon Watchdog.lnk' -ipath '*startup*'; }
+# The installed products named Vellumbeacon Watchdog, as "DisplayVersion" values.
+registered() {
+    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+        tr -d '\r' | awk '/^HKEY/ {v=""; n=0} /DisplayName.*Vellumbeacon Watchdog/ {n=1}
+                          /DisplayVersion/ {v=$NF} n && v {print v; n=0}'
+}
+installed() {
+    for exe in watchdog.exe watchdog-status.exe; do
+        [ -f "$install_dir/$exe" ] || fail "$exe is not installed"
+    done
+    [ -n "$(shortcuts)" ] || fail "no shortcut in the Startup folder"
+    [ "$(registered | tr '\n' ' ')" = "$1 " ] || fail "registered: $(registered | tr '\n' ' ')"
+    echo "installed $1: $(ls "$install_dir" | tr '\n' ' ')+ $(shortcuts | sed "s|$prefix/||")"
+}
+
+msiexec /i "$work/watchdog-$v1.msi"
+installed "$v1"
+msiexec /i "$work/watchdog-$v2.msi"
+installed "$v2"
+msiexec /x "$work/watchdog-$v2.msi"
+[ ! -e "$install_dir/watchdog.exe" ] && [ ! -e "$install_dir/watchdog-status.exe" ] ||
+    fail "files left: $(ls "$install_dir")"
+[ -z "$(shortcuts)" ] || fail "shortcut left: $(shortcuts)"
+[ -z "$(registered)" ] || fail "still registered: $(registered)"
+[ "$(cat "$data/watchdog.log")" = "[1] the user's own log" ] || fail "the user's data went"
+echo "uninstalled: no files, no shortcut, no registration; the user's data kept"
