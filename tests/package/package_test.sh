@@ -15,8 +15,8 @@ trap 'scripts/wine-run "$prefix" --down; rm -rf "$work"' EXIT
 
 v1=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 v2=${v1%.*}.$(( ${v1##*.} + 1 ))
-scripts/package "$v1" "$work" >/dev/null
-scripts/package "$v2" "$work" >/dev/null
+scripts/package --prebuilt "$v1" "$work" >/dev/null
+scripts/package --prebuilt "$v2" "$work" >/dev/null
 
 scripts/wine-run "$prefix" --down
 rm -rf "$prefix" "$prefix.lock"
