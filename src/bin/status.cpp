@@ -60,29 +60,40 @@ FileRead<std::vector<std::string>> read_log_tail(World& world, const std::option
 
 const char* file_state_name(FileState state) {
     switch (state) {
-        case FileState::Missing: return "missing";
-        case FileState::Unreadable: return "unreadable";
-        case FileState::Oversized: return "oversized";
-        case FileState::Corrupt: return "corrupt";
-        case FileState::Ok: return "ok";
+        case FileState::Missing:
+            return "missing";
+        case FileState::Unreadable:
+            return "unreadable";
+        case FileState::Oversized:
+            return "oversized";
+        case FileState::Corrupt:
+            return "corrupt";
+        case FileState::Ok:
+            return "ok";
     }
     return "ok";
 }
 
 const char* verdict_name(Verdict verdict) {
     switch (verdict) {
-        case Verdict::Healthy: return "healthy";
-        case Verdict::NeedsLook: return "needs-look";
-        case Verdict::NoWatchdog: return "no-watchdog";
+        case Verdict::Healthy:
+            return "healthy";
+        case Verdict::NeedsLook:
+            return "needs-look";
+        case Verdict::NoWatchdog:
+            return "no-watchdog";
     }
     return "healthy";
 }
 
 const char* update_name(UpdateKind kind) {
     switch (kind) {
-        case UpdateKind::NoUpdate: return "none";
-        case UpdateKind::WithinGrace: return "within-grace";
-        case UpdateKind::PastGrace: return "past-grace";
+        case UpdateKind::NoUpdate:
+            return "none";
+        case UpdateKind::WithinGrace:
+            return "within-grace";
+        case UpdateKind::PastGrace:
+            return "past-grace";
     }
     return "none";
 }
@@ -110,14 +121,14 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
                          pid_running_as(world, WATCHDOG_IMAGE_NAME, *f.lock.value);
 
     f.player_info = read_file<PlayerInfo>(world, player_info_path(world), parse_player_info);
-    f.liveness =
-        read_file<LivenessRecord>(world, watchdog_file(world, LIVENESS_FILE), parse_liveness_record);
+    f.liveness = read_file<LivenessRecord>(world, watchdog_file(world, LIVENESS_FILE),
+                                           parse_liveness_record);
     Identification found = identify_player(world, false, f.player_info.value, f.liveness.value);
     f.player_alive = found.player_alive;
     f.player_pid = found.adopted_pid;
     f.player_image = std::move(found.image_name);
-    f.liveness_fresh = f.liveness.value &&
-                       age_ms(f.now_ms, f.liveness.value->ts) < f.config.hang_timeout_ms;
+    f.liveness_fresh =
+        f.liveness.value && age_ms(f.now_ms, f.liveness.value->ts) < f.config.hang_timeout_ms;
 
     f.close = read_file<ClosedFlag>(world, watchdog_file(world, CLOSED_FILE), parse_closed_flag);
     f.close_in_force =
@@ -126,8 +137,8 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
         read_file<UpdatingSentinel>(world, updating_path(world), parse_updating_sentinel);
     f.update = classify_update(f.update_file.value, f.config, f.now_ms);
 
-    f.recoveries =
-        read_file<std::uint64_t>(world, watchdog_file(world, RECOVERIES_FILE), parse_recovery_count);
+    f.recoveries = read_file<std::uint64_t>(world, watchdog_file(world, RECOVERIES_FILE),
+                                            parse_recovery_count);
     f.last_recovery = read_file<LastCrashRecord>(world, watchdog_file(world, LAST_CRASH_FILE),
                                                  parse_last_crash_record);
     f.log_tail = read_log_tail(world, watchdog_file(world, LOG_FILE), log_lines);
@@ -137,8 +148,9 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
 Judgement judge_status(const StatusFacts& f) {
     if (!f.folder_exists) return {Verdict::NeedsLook, {"no watchdog folder yet"}};
     if (!f.watchdog_running) {
-        return {Verdict::NoWatchdog, {f.lock.value ? "the pid in watchdog.lock is no watchdog"
-                                                   : "no valid watchdog.lock"}};
+        return {
+            Verdict::NoWatchdog,
+            {f.lock.value ? "the pid in watchdog.lock is no watchdog" : "no valid watchdog.lock"}};
     }
     Judgement j;
     if (!f.player_alive) j.reasons.push_back("the player is not running");
@@ -167,10 +179,12 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
     line("folder", f.folder ? utf16_to_utf8_lossy(*f.folder) + (f.folder_exists ? "" : " (missing)")
                             : "(the roaming folder cannot be had)");
     if (f.lock.value) {
-        line("watchdog", (f.watchdog_running ? "running, pid " : "not running (watchdog.lock names pid ") +
-                             std::to_string(*f.lock.value) + (f.watchdog_running ? "" : ")"));
+        line("watchdog",
+             (f.watchdog_running ? "running, pid " : "not running (watchdog.lock names pid ") +
+                 std::to_string(*f.lock.value) + (f.watchdog_running ? "" : ")"));
     } else {
-        line("watchdog", std::string("not running (watchdog.lock ") + file_state_name(f.lock.state) + ")");
+        line("watchdog",
+             std::string("not running (watchdog.lock ") + file_state_name(f.lock.state) + ")");
     }
     std::string player = f.player_alive ? "running" : "not running";
     if (f.player_pid) player += ", pid " + std::to_string(*f.player_pid);
@@ -184,10 +198,12 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
         line("liveness", file_state_name(f.liveness.state));
     }
     if (f.close.value) {
-        line("operator close", std::string(f.close_in_force ? "in force" : "from an earlier logon") +
-                                   " since " + when(f.close.value->closed_at, local_time));
+        line("operator close",
+             std::string(f.close_in_force ? "in force" : "from an earlier logon") + " since " +
+                 when(f.close.value->closed_at, local_time));
     } else {
-        line("operator close", f.close.state == FileState::Missing ? "none" : file_state_name(f.close.state));
+        line("operator close",
+             f.close.state == FileState::Missing ? "none" : file_state_name(f.close.state));
     }
     if (f.update.kind != UpdateKind::NoUpdate) {
         line("update", std::string(f.update.kind == UpdateKind::WithinGrace ? "under way, within"
@@ -197,13 +213,14 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
     } else if (f.update_file.value) {
         line("update", "none (the sentinel is older than the cap)");
     } else {
-        line("update", f.update_file.state == FileState::Missing ? "none"
-                                                                 : file_state_name(f.update_file.state));
+        line("update", f.update_file.state == FileState::Missing
+                           ? "none"
+                           : file_state_name(f.update_file.state));
     }
     line("recoveries", f.recoveries.value ? std::to_string(*f.recoveries.value)
-                                          : f.recoveries.state == FileState::Missing
-                                                ? "0"
-                                                : file_state_name(f.recoveries.state));
+                       : f.recoveries.state == FileState::Missing
+                           ? "0"
+                           : file_state_name(f.recoveries.state));
     if (f.last_recovery.value) {
         line("last recovery",
              f.last_recovery.value->what + " at " + when(f.last_recovery.value->at, local_time));

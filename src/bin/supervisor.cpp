@@ -94,8 +94,7 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
     const ChildSeen child = detect_exit(world, state);
 
     const auto liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
-    facts.liveness_fresh =
-        liveness && age_ms(facts.now_ms, liveness->ts) < config.hang_timeout_ms;
+    facts.liveness_fresh = liveness && age_ms(facts.now_ms, liveness->ts) < config.hang_timeout_ms;
 
     const auto player = read_player_info(world, player_info_path(world));
     // With the wake on, the tick after an exit is the one that relaunches at the speed of

@@ -430,8 +430,9 @@ TEST_F(Scenario, TheStatusCommandTellsWhatRunsInTextJsonAndItsExitStatus) {
     stop_watchdog();
     const Run gone = run_status(L"");
     EXPECT_EQ(gone.status, 2u) << gone.out;
-    EXPECT_EQ(gone.out.substr(0, gone.out.find("\r\n")), "status: no-watchdog - the pid in "
-                                                        "watchdog.lock is no watchdog")
+    EXPECT_EQ(gone.out.substr(0, gone.out.find("\r\n")),
+              "status: no-watchdog - the pid in "
+              "watchdog.lock is no watchdog")
         << gone.out;
 
     const Run usage = run_status(L" --bogus");

@@ -57,9 +57,11 @@ TEST(Settings, RawValueIsParsedStrictlyOrTheDefaultIsTaken) {
 
 TEST(Settings, TheWakeOnExitIsOnForOneAloneReadAsTheNumbersAre) {
     const std::pair<std::u16string, bool> cases[] = {
-        {u"1", true},   {u"+1", true},      {u"0001", true}, {u"0", false},
-        {u"2", false},  {u" 1", false},     {u"1 ", false},  {u"true", false},
-        {u"", false},   {u"18446744073709551617", false},
+        {u"1", true},    {u"+1", true},
+        {u"0001", true}, {u"0", false},
+        {u"2", false},   {u" 1", false},
+        {u"1 ", false},  {u"true", false},
+        {u"", false},    {u"18446744073709551617", false},
     };
     for (const auto& [raw, on] : cases) {
         MemWorld world;

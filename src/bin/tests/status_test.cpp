@@ -18,8 +18,18 @@ std::string fixed_time(std::uint64_t ms) {
 }
 
 TEST(StatusVerdict, EachSituationAndItsExitStatus) {
-    enum Change { None, NoFolder, NoLock, LockNotWatchdog, PlayerDown, Stale, NoLiveness, Closed,
-                  Updating, ClosedAndNoWatchdog };
+    enum Change {
+        None,
+        NoFolder,
+        NoLock,
+        LockNotWatchdog,
+        PlayerDown,
+        Stale,
+        NoLiveness,
+        Closed,
+        Updating,
+        ClosedAndNoWatchdog
+    };
     const struct {
         Change change;
         Verdict verdict;
@@ -191,17 +201,15 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
     const auto json = nlohmann::json::parse(format_status_json(f, judge_status(f), fixed_time));
     std::vector<std::string> keys;
     for (const auto& [key, value] : json.items()) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"close", "exitStatus", "folder", "folderExists",
-                                              "lastRecovery", "liveness", "log", "player",
-                                              "reasons", "recoveries", "status", "update",
-                                              "watchdog"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{
+                        "close", "exitStatus", "folder", "folderExists", "lastRecovery", "liveness",
+                        "log", "player", "reasons", "recoveries", "status", "update", "watchdog"}));
     EXPECT_EQ(json.at("status"), "needs-look");
     EXPECT_EQ(json.at("exitStatus"), 1);
     EXPECT_EQ(json.at("reasons"),
               (nlohmann::json{"the player is not running", "an operator close is in force"}));
     EXPECT_EQ(json.at("close").at("inForce"), true);
-    EXPECT_EQ(json.at("close").at("closedAt").at("local"),
-              fixed_time(m.world.wall_ms - 60'000));
+    EXPECT_EQ(json.at("close").at("closedAt").at("local"), fixed_time(m.world.wall_ms - 60'000));
     EXPECT_EQ(json.at("log").at("lines").size(), 2u);
     EXPECT_EQ(json.at("player").at("pid"), nullptr);
 }

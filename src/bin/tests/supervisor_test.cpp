@@ -95,7 +95,8 @@ TEST(Supervise, APlayerThatDiesAtOnceBacksOffByDoublingUpToAMinute) {
         EXPECT_EQ(pauses, (std::vector<std::uint64_t>{3, 6, 12, 24, 48, 60, 3, 60, 3})) << wake;
         // Back-offs are slept in full either way; the wake cuts only the plain pauses short,
         // at the exit of the player that died as it started.
-        const std::vector<std::uint64_t> full{3000, 6000, 12000, 24000, 48000, 60000, 3000, 60000, 3000};
+        const std::vector<std::uint64_t> full{3000,  6000, 12000, 24000, 48000,
+                                              60000, 3000, 60000, 3000};
         const std::vector<std::uint64_t> woken{0, 6000, 12000, 24000, 48000, 60000, 0, 60000, 0};
         EXPECT_EQ(slept_ms, wake ? woken : full);
         EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "8") << wake;
@@ -165,15 +166,13 @@ TEST(Supervise, TheWakeOnExitEndsOnlyAPlainPauseOverTheOwnChild) {
         const std::size_t open = log.rfind('[', at);
         EXPECT_EQ(std::stoull(log.substr(open + 1, 13)), START + c.at_ms) << c.name << "\n" << log;
         // Every pause but the one the exit ended is slept in full.
-        const auto short_pauses = std::count_if(slept_ms.begin(), slept_ms.end(), [&](auto ms) {
-            return ms != c.interval * 1000;
-        });
+        const auto short_pauses = std::count_if(slept_ms.begin(), slept_ms.end(),
+                                                [&](auto ms) { return ms != c.interval * 1000; });
         EXPECT_EQ(short_pauses, c.wake && c.player == Own ? 1 : 0) << c.name;
         // The tick the wake starts does not ask tasklist about the child that just ended.
-        const auto probes_of_1000 =
-            std::count_if(world.tool_calls.begin(), world.tool_calls.end(), [](const auto& call) {
-                return call.args == tasklist_args(1000, "player.exe");
-            });
+        const auto probes_of_1000 = std::count_if(
+            world.tool_calls.begin(), world.tool_calls.end(),
+            [](const auto& call) { return call.args == tasklist_args(1000, "player.exe"); });
         if (c.player == Own) {
             EXPECT_EQ(probes_of_1000, c.wake ? 0 : 1) << c.name;
         }
