@@ -2,8 +2,6 @@
 
 #include <cstddef>
 
-#include <nlohmann/json.hpp>
-
 #include "base/text.h"
 #include "bin/player_resolution.h"
 #include "process/lock.h"
@@ -58,6 +56,8 @@ FileRead<std::vector<std::string>> read_log_tail(World& world, const std::option
     return {FileState::Ok, std::move(lines)};
 }
 
+}  // namespace
+
 const char* file_state_name(FileState state) {
     switch (state) {
         case FileState::Missing:
@@ -73,41 +73,6 @@ const char* file_state_name(FileState state) {
     }
     return "ok";
 }
-
-const char* verdict_name(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::Healthy:
-            return "healthy";
-        case Verdict::NeedsLook:
-            return "needs-look";
-        case Verdict::NoWatchdog:
-            return "no-watchdog";
-    }
-    return "healthy";
-}
-
-const char* update_name(UpdateKind kind) {
-    switch (kind) {
-        case UpdateKind::NoUpdate:
-            return "none";
-        case UpdateKind::WithinGrace:
-            return "within-grace";
-        case UpdateKind::PastGrace:
-            return "past-grace";
-    }
-    return "none";
-}
-
-std::string seconds(std::uint64_t ms) {
-    const std::string whole = std::to_string(ms / 1000);
-    return ms % 1000 == 0 ? whole + " s" : whole + "." + std::to_string(ms % 1000 / 100) + " s";
-}
-
-std::string when(std::uint64_t ms, const LocalTime& local_time) {
-    return local_time(ms) + " (" + std::to_string(ms) + ")";
-}
-
-}  // namespace
 
 StatusFacts gather_status(World& world, std::size_t log_lines) {
     StatusFacts f;
@@ -163,127 +128,6 @@ Judgement judge_status(const StatusFacts& f) {
     if (f.update.kind != UpdateKind::NoUpdate) j.reasons.push_back("an update is under way");
     if (!j.reasons.empty()) j.verdict = Verdict::NeedsLook;
     return j;
-}
-
-std::string format_status_text(const StatusFacts& f, const Judgement& j,
-                               const LocalTime& local_time) {
-    std::string out;
-    const auto line = [&](const std::string& name, const std::string& text) {
-        out += name + ": " + text + "\n";
-    };
-    std::string verdict = verdict_name(j.verdict);
-    for (std::size_t i = 0; i < j.reasons.size(); ++i) {
-        verdict += (i == 0 ? " - " : "; ") + j.reasons[i];
-    }
-    line("status", verdict);
-    line("folder", f.folder ? utf16_to_utf8_lossy(*f.folder) + (f.folder_exists ? "" : " (missing)")
-                            : "(the roaming folder cannot be had)");
-    if (f.lock.value) {
-        line("watchdog",
-             (f.watchdog_running ? "running, pid " : "not running (watchdog.lock names pid ") +
-                 std::to_string(*f.lock.value) + (f.watchdog_running ? "" : ")"));
-    } else {
-        line("watchdog",
-             std::string("not running (watchdog.lock ") + file_state_name(f.lock.state) + ")");
-    }
-    std::string player = f.player_alive ? "running" : "not running";
-    if (f.player_pid) player += ", pid " + std::to_string(*f.player_pid);
-    if (!f.player_image.empty()) player += ", " + f.player_image;
-    line("player", player);
-    if (f.liveness.value) {
-        line("liveness", seconds(age_ms(f.now_ms, f.liveness.value->ts)) + " old, " +
-                             (f.liveness_fresh ? "fresh" : "stale") + " (hang timeout " +
-                             seconds(f.config.hang_timeout_ms) + ")");
-    } else {
-        line("liveness", file_state_name(f.liveness.state));
-    }
-    if (f.close.value) {
-        line("operator close",
-             std::string(f.close_in_force ? "in force" : "from an earlier logon") + " since " +
-                 when(f.close.value->closed_at, local_time));
-    } else {
-        line("operator close",
-             f.close.state == FileState::Missing ? "none" : file_state_name(f.close.state));
-    }
-    if (f.update.kind != UpdateKind::NoUpdate) {
-        line("update", std::string(f.update.kind == UpdateKind::WithinGrace ? "under way, within"
-                                                                            : "under way, past") +
-                           " its grace of " + seconds(f.config.update_grace_ms) + ", since " +
-                           when(f.update_file.value->started_at_ms, local_time));
-    } else if (f.update_file.value) {
-        line("update", "none (the sentinel is older than the cap)");
-    } else {
-        line("update", f.update_file.state == FileState::Missing
-                           ? "none"
-                           : file_state_name(f.update_file.state));
-    }
-    line("recoveries", f.recoveries.value ? std::to_string(*f.recoveries.value)
-                       : f.recoveries.state == FileState::Missing
-                           ? "0"
-                           : file_state_name(f.recoveries.state));
-    if (f.last_recovery.value) {
-        line("last recovery",
-             f.last_recovery.value->what + " at " + when(f.last_recovery.value->at, local_time));
-    } else {
-        line("last recovery", f.last_recovery.state == FileState::Missing
-                                  ? "none"
-                                  : file_state_name(f.last_recovery.state));
-    }
-    if (f.log_tail.value) {
-        out += "log (last " + std::to_string(f.log_tail.value->size()) + " lines):\n";
-        for (const auto& l : *f.log_tail.value) out += "  " + l + "\n";
-    } else {
-        line("log", file_state_name(f.log_tail.state));
-    }
-    return out;
-}
-
-std::string format_status_json(const StatusFacts& f, const Judgement& j,
-                               const LocalTime& local_time) {
-    using nlohmann::json;
-    const auto state = [](FileState s) { return json(file_state_name(s)); };
-    const auto time = [&](std::uint64_t ms) { return json{{"ms", ms}, {"local", local_time(ms)}}; };
-    json out;
-    out["status"] = verdict_name(j.verdict);
-    out["exitStatus"] = static_cast<int>(j.verdict);
-    out["reasons"] = j.reasons;
-    out["folder"] = f.folder ? json(utf16_to_utf8_lossy(*f.folder)) : json(nullptr);
-    out["folderExists"] = f.folder_exists;
-    out["watchdog"] = {{"running", f.watchdog_running},
-                       {"lockFile", state(f.lock.state)},
-                       {"pid", f.lock.value ? json(*f.lock.value) : json(nullptr)}};
-    out["player"] = {{"running", f.player_alive},
-                     {"pid", f.player_pid ? json(*f.player_pid) : json(nullptr)},
-                     {"imageName", f.player_image.empty() ? json(nullptr) : json(f.player_image)},
-                     {"playerFile", state(f.player_info.state)}};
-    json liveness{{"file", state(f.liveness.state)},
-                  {"fresh", f.liveness_fresh},
-                  {"hangTimeoutMs", f.config.hang_timeout_ms}};
-    if (f.liveness.value) {
-        liveness["pid"] = f.liveness.value->pid;
-        liveness["ts"] = time(f.liveness.value->ts);
-        liveness["ageMs"] = age_ms(f.now_ms, f.liveness.value->ts);
-    }
-    out["liveness"] = liveness;
-    json close{{"file", state(f.close.state)}, {"inForce", f.close_in_force}};
-    if (f.close.value) close["closedAt"] = time(f.close.value->closed_at);
-    out["close"] = close;
-    json update{{"file", state(f.update_file.state)},
-                {"state", update_name(f.update.kind)},
-                {"graceMs", f.config.update_grace_ms}};
-    if (f.update_file.value) update["startedAt"] = time(f.update_file.value->started_at_ms);
-    out["update"] = update;
-    out["recoveries"] = {{"file", state(f.recoveries.state)},
-                         {"count", f.recoveries.value ? json(*f.recoveries.value) : json(nullptr)}};
-    json last{{"file", state(f.last_recovery.state)}};
-    if (f.last_recovery.value) {
-        last["what"] = f.last_recovery.value->what;
-        last["at"] = time(f.last_recovery.value->at);
-    }
-    out["lastRecovery"] = last;
-    out["log"] = {{"file", state(f.log_tail.state)},
-                  {"lines", f.log_tail.value ? json(*f.log_tail.value) : json::array()}};
-    return out.dump(2) + "\n";
 }
 
 std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& args,

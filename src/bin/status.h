@@ -56,6 +56,9 @@ struct StatusFacts {
     FileRead<std::vector<std::string>> log_tail;  // the last lines, oldest first
 };
 
+// "missing", "unreadable", "oversized", "corrupt" or "ok".
+const char* file_state_name(FileState state);
+
 // Reads everything the report needs, with the settings as the watchdog reads them.
 StatusFacts gather_status(World& world, std::size_t log_lines);
 
