@@ -8,6 +8,7 @@
 #include "base/win32.h"
 #include "base/win32_world.h"
 #include "bin/status.h"
+#include "state/log.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ constexpr int USAGE_ERROR = 3;
 
 // Wall-clock milliseconds as the local date and time, "-" when the system cannot convert it.
 std::string local_time(std::uint64_t ms) {
-    const std::uint64_t ticks = ms * 10'000 + 116'444'736'000'000'000ULL;
+    const std::uint64_t ticks = ms * 10'000 + wd::UNIX_EPOCH_AS_FILETIME;
     FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
     FILETIME local{};
     SYSTEMTIME t{};
