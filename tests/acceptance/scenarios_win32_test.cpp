@@ -341,9 +341,6 @@ TEST_F(Scenario, LockedAndEnormousFilesNeitherStopSupervisionNorLoseData) {
     EXPECT_EQ(file(L"watchdog.lock"), "4000000000");
 }
 
-// Crash to relaunch with a one-second interval: each crash (stamped by the player just before
-// it faults) is followed by a spawn within the interval plus Wine's ~0.5 s to end a process
-// that faulted; the watchdog's own part is well under 100 ms.
 // The wall-clock times of the test player's trace lines that hold `event`.
 std::vector<std::uint64_t> traced_at(const std::string& traced, const std::string& event) {
     std::vector<std::uint64_t> at;
@@ -357,24 +354,36 @@ std::vector<std::uint64_t> traced_at(const std::string& traced, const std::strin
     return at;
 }
 
+// Each of the first `count` ends the player traced as `event` ("crash" or "exit") is followed
+// by the next spawn in the log within `limit_ms`, and no back-off came in between.
+void expect_relaunched_within(const std::string& traced,
+                              const std::vector<fakes::LogLine>& log_lines,
+                              const std::string& event, std::size_t count, std::uint64_t limit_ms) {
+    const std::vector<std::uint64_t> ended_at = traced_at(traced, " " + event + " ");
+    std::vector<std::uint64_t> spawned_at;
+    for (const auto& line : log_lines) {
+        if (is_spawn(line.text)) spawned_at.push_back(line.at);
+        EXPECT_EQ(line.text.find("rapid"), std::string::npos) << line.text;
+    }
+    ASSERT_GE(ended_at.size(), count) << traced;
+    ASSERT_GE(spawned_at.size(), count + 1);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t latency = spawned_at[i + 1] - ended_at[i];
+        std::printf("%s to relaunch: %llu ms\n", event.c_str(),
+                    static_cast<unsigned long long>(latency));
+        EXPECT_LE(latency, limit_ms);
+    }
+}
+
+// Crash to relaunch with a one-second interval: each crash (stamped by the player just before
+// it faults) is followed by a spawn within the interval plus Wine's ~0.5 s to end a process
+// that faulted; the watchdog's own part is well under 100 ms.
 TEST_F(Scenario, ACrashIsRelaunchedInTheTickThatSeesIt) {
     script("CRASH_AFTER_MS=3500\n");  // past the startup grace: no back-off
     start_watchdog();
     ASSERT_TRUE(wait_for("spawned", 3, 40s)) << log();
     stop_watchdog();
-    const std::vector<std::uint64_t> crashed_at = traced_at(trace(), " crash ");
-    std::vector<std::uint64_t> spawned_at;
-    for (const auto& line : lines()) {
-        if (is_spawn(line.text)) spawned_at.push_back(line.at);
-        EXPECT_EQ(line.text.find("rapid"), std::string::npos) << line.text;
-    }
-    ASSERT_GE(crashed_at.size(), 2u) << trace();
-    ASSERT_GE(spawned_at.size(), 3u);
-    for (std::size_t i = 0; i < 2; ++i) {
-        const std::uint64_t latency = spawned_at[i + 1] - crashed_at[i];
-        std::printf("crash to relaunch: %llu ms\n", static_cast<unsigned long long>(latency));
-        EXPECT_LE(latency, 1000u + 1000u);
-    }
+    expect_relaunched_within(trace(), lines(), "crash", 2, 1000 + 1000);
 }
 
 // With the wake on, a player that exits at a random moment of the 3 s interval is started
@@ -387,20 +396,8 @@ TEST_F(Scenario, WithTheWakeOnAnExitIsRelaunchedAtOnce) {
     start_watchdog();
     ASSERT_TRUE(wait_for("spawned", 4, 40s)) << log();
     stop_watchdog();
-    const std::vector<std::uint64_t> exited_at = traced_at(trace(), " exit ");
-    std::vector<std::uint64_t> spawned_at;
-    for (const auto& line : lines()) {
-        if (is_spawn(line.text)) spawned_at.push_back(line.at);
-        EXPECT_EQ(line.text.find("rapid"), std::string::npos) << line.text;
-    }
     EXPECT_NE(log().find("player exited (code 1)"), std::string::npos) << log();
-    ASSERT_GE(exited_at.size(), 3u) << trace();
-    ASSERT_GE(spawned_at.size(), 4u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        const std::uint64_t latency = spawned_at[i + 1] - exited_at[i];
-        std::printf("exit to relaunch: %llu ms\n", static_cast<unsigned long long>(latency));
-        EXPECT_LE(latency, 300u);  // a tenth of the interval
-    }
+    expect_relaunched_within(trace(), lines(), "exit", 3, 300);  // a tenth of the interval
 }
 
 // watchdog-status.exe beside a running watchdog and a healthy player, then with the watchdog
