@@ -26,6 +26,7 @@ class Win32World : public World {
     OsError replace_with_tail(const Path& path, std::uint64_t offset,
                               std::uint64_t expected_size) override;
     OsError append(const Path& path, std::string_view bytes) override;
+    OsError truncate_file(const Path& path, std::uint64_t size) override;
     PathKind path_kind(const Path& path) override;
     std::optional<std::vector<std::u16string>> list_folder(const Path& folder) override;
     OsError delete_file(const Path& path) override;

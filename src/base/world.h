@@ -100,8 +100,12 @@ class FileSystem {
     virtual OsError replace_with_tail(const Path& path, std::uint64_t offset,
                                       std::uint64_t expected_size) = 0;
 
-    // Appends at the end of the file, creating it when missing.
+    // Appends at the end of the file, creating it when missing. A write that fails part way
+    // (a full disk) may leave some of the bytes behind.
     virtual OsError append(const Path& path, std::string_view bytes) = 0;
+
+    // Cuts the file back to `size` bytes; a file no longer than that is left as it is.
+    virtual OsError truncate_file(const Path& path, std::uint64_t size) = 0;
 
     // What the path names, following links; Missing when its metadata cannot be had.
     virtual PathKind path_kind(const Path& path) = 0;

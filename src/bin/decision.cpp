@@ -12,6 +12,11 @@ bool within_window(std::uint64_t now_ms, std::uint64_t start_ms, std::uint64_t l
     return now_ms >= start_ms && now_ms - start_ms < length_ms;
 }
 
+bool liveness_is_fresh(const std::optional<LivenessRecord>& record, std::uint64_t now_ms,
+                       std::uint64_t hang_timeout_ms) {
+    return record && age_ms(now_ms, record->ts) < hang_timeout_ms;
+}
+
 bool close_is_current(const ClosedFlag& flag, std::optional<std::int64_t> session_logon,
                       std::uint64_t now_ms) {
     if (session_logon && *session_logon != 0 && flag.logon_time) {
@@ -58,6 +63,12 @@ TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
         return {Idle, AdoptedGrace};
     }
     return {Hung, LivenessStale};
+}
+
+bool may_wait_for_self_started_player(const TickFacts& facts, const TickDecision& decision,
+                                      const WatchdogConfig& config) {
+    return decision.action == TickAction::Launch && !facts.launched_before &&
+           facts.since_launch_ms < config.startup_grace_ms;
 }
 
 bool resets_rapid_restarts(const TickFacts& facts, const TickDecision& decision) {

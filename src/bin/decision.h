@@ -24,6 +24,11 @@ std::uint64_t age_ms(std::uint64_t now_ms, std::uint64_t then_ms);
 // that opens at a stored time in the future has not opened yet.
 bool within_window(std::uint64_t now_ms, std::uint64_t start_ms, std::uint64_t length_ms);
 
+// A liveness record younger than the hang timeout: one exactly that old is stale, one stamped
+// in the future is fresh, and no record is never fresh.
+bool liveness_is_fresh(const std::optional<LivenessRecord>& record, std::uint64_t now_ms,
+                       std::uint64_t hang_timeout_ms);
+
 // Whether a valid close is the current logon's: the logon times decide when both are known
 // (0 counts as unknown), otherwise a close younger than 12 hours is.
 bool close_is_current(const ClosedFlag& flag, std::optional<std::int64_t> session_logon,
@@ -56,6 +61,7 @@ struct TickFacts {
     bool clock_jumped = false;
     std::uint64_t now_ms = 0;
     std::uint64_t since_launch_ms = 0;  // since the last launch attempt, or since the start
+    bool launched_before = false;       // a launch has been attempted since the start
     std::optional<std::uint64_t> adopted_started_at_ms;
     bool verify_pending = false;
     std::uint64_t verify_started_at_ms = 0;
@@ -85,6 +91,13 @@ struct TickDecision {
 
 // What the tick does, and why.
 TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config);
+
+// Before the first launch and within the startup grace from the watchdog's own start, a player
+// running under the player's image name is one that started itself at this logon, racing the
+// watchdog: it gets the rest of that grace to write its record and be adopted, instead of a
+// second player being launched beside it. Relaunches never wait, and never probe for it.
+bool may_wait_for_self_started_player(const TickFacts& facts, const TickDecision& decision,
+                                      const WatchdogConfig& config);
 
 // An idle tick that sees the player alive with a fresh liveness record ends a crash loop.
 bool resets_rapid_restarts(const TickFacts& facts, const TickDecision& decision);

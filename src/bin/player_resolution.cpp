@@ -1,6 +1,7 @@
 #include "bin/player_resolution.h"
 
 #include "base/text.h"
+#include "bin/product.h"
 #include "process/probes.h"
 #include "state/paths.h"
 
@@ -24,6 +25,14 @@ NameParts split_name(std::u16string_view name) {
     const auto dot = name.rfind(u'.');
     if (dot == std::u16string_view::npos || dot == 0) return {name, std::nullopt};
     return {name.substr(0, dot), name.substr(dot + 1)};
+}
+
+bool is_product_program(std::u16string_view name) {
+    const std::string text = utf16_to_utf8_lossy(name);
+    for (const auto program : PRODUCT_PROGRAMS) {
+        if (equals_ascii_nocase(text, program)) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -96,7 +105,7 @@ std::optional<Path> find_sibling_exe(World& world) {
     if (!names) return std::nullopt;
     for (const auto& name : *names) {
         Path candidate = join(*folder, name);
-        if (same_components(candidate, *own)) continue;
+        if (same_components(candidate, *own) || is_product_program(name)) continue;
         if (world.path_kind(candidate) != PathKind::File) continue;
         const NameParts parts = split_name(name);
         if (equals_ascii_nocase(utf16_to_utf8_lossy(parts.stem), "uninstall")) continue;

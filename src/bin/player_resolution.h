@@ -45,7 +45,7 @@ std::optional<Path> resolve_player_exe(World& world);
 
 // The first regular file beside the watchdog's own executable, in listing order, whose
 // extension is exactly "exe" and whose stem is not "uninstall" in any ASCII case; the
-// watchdog itself is skipped.
+// watchdog itself and the product's other programs are skipped.
 std::optional<Path> find_sibling_exe(World& world);
 
 }  // namespace wd

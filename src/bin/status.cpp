@@ -82,8 +82,8 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
     f.folder_exists = f.folder && world.path_kind(*f.folder) == PathKind::Folder;
 
     f.lock = read_file<std::uint32_t>(world, watchdog_file(world, LOCK_FILE), parse_lock_pid);
-    f.watchdog_running = f.lock.value && *f.lock.value != world.current_pid() &&
-                         pid_running_as(world, WATCHDOG_IMAGE_NAME, *f.lock.value);
+    f.watchdog_running =
+        f.lock.value && lock_holder_is_live(world, *f.lock.value, WATCHDOG_IMAGE_NAME);
 
     f.player_info = read_file<PlayerInfo>(world, player_info_path(world), parse_player_info);
     f.liveness = read_file<LivenessRecord>(world, watchdog_file(world, LIVENESS_FILE),
@@ -92,8 +92,7 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
     f.player_alive = found.player_alive;
     f.player_pid = found.adopted_pid;
     f.player_image = std::move(found.image_name);
-    f.liveness_fresh =
-        f.liveness.value && age_ms(f.now_ms, f.liveness.value->ts) < f.config.hang_timeout_ms;
+    f.liveness_fresh = liveness_is_fresh(f.liveness.value, f.now_ms, f.config.hang_timeout_ms);
 
     f.close = read_file<ClosedFlag>(world, watchdog_file(world, CLOSED_FILE), parse_closed_flag);
     f.close_in_force =

@@ -13,12 +13,11 @@
 #include "base/world.h"
 #include "bin/config.h"
 #include "bin/decision.h"
+#include "bin/product.h"
 #include "state/records.h"
 
 namespace wd {
 
-// The watchdog runs under this image name; a pid in watchdog.lock counts only under it.
-inline constexpr std::string_view WATCHDOG_IMAGE_NAME = "watchdog.exe";
 inline constexpr std::size_t DEFAULT_STATUS_LOG_LINES = 10;
 
 // How one of the watchdog's files was found.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "base/saturating.h"
 #include "bin/player_resolution.h"
@@ -52,6 +53,23 @@ ChildSeen detect_exit(World& world, SupervisorState& state) {
     return seen;
 }
 
+// Before the first launch: a player running under the player's image name that this watchdog
+// did not start (one that starts itself at logon). The tick waits for its record instead of
+// launching beside it; the first such tick says so.
+bool found_self_started_player(World& world, SupervisorState& state) {
+    const std::string image =
+        player_image_name(world, read_player_info(world, player_info_path(world)));
+    for (const std::uint32_t pid : pids_running_as(world, image)) {
+        if (pid == world.current_pid()) continue;
+        if (!std::exchange(state.waiting_for_self_started, true)) {
+            log_line(world, "player already running (pid=" + std::to_string(pid) +
+                                ") - waiting for its record");
+        }
+        return true;
+    }
+    return false;
+}
+
 // The launch: resolve, count a rapid restart, start, and mark the one launch an overdue
 // update allows. Returns the pause that follows.
 std::uint64_t launch(World& world, const WatchdogConfig& config, SupervisorState& state,
@@ -94,7 +112,7 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
     const ChildSeen child = detect_exit(world, state);
 
     const auto liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
-    facts.liveness_fresh = liveness && age_ms(facts.now_ms, liveness->ts) < config.hang_timeout_ms;
+    facts.liveness_fresh = liveness_is_fresh(liveness, facts.now_ms, config.hang_timeout_ms);
 
     const auto player = read_player_info(world, player_info_path(world));
     // With the wake on, the tick after an exit is the one that relaunches at the speed of
@@ -108,6 +126,7 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
     facts.update = read_update_state(world, config, facts.now_ms);
     facts.since_launch_ms =
         elapsed_ms(state.launched_at_ns.value_or(state.started_at_ns), now_instant_ns);
+    facts.launched_before = state.launched_at_ns.has_value();
     facts.verify_pending = state.verify_pending;
     facts.verify_started_at_ms = state.verify_started_at_ms;
     return std::move(found.image_name);
@@ -207,6 +226,10 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
             pause = launch(world, config, state, facts, false);
             break;
         case TickAction::Launch:
+            if (may_wait_for_self_started_player(facts, decision, config) &&
+                found_self_started_player(world, state)) {
+                break;
+            }
             pause =
                 launch(world, config, state, facts, decision.reason == TickReason::UpdateOverdue);
             break;

@@ -28,7 +28,8 @@ struct SupervisorState {
     std::uint64_t prev_instant_ns = 0;
     bool verify_pending = false;
     std::uint64_t verify_started_at_ms = 0;
-    bool backing_off = false;  // the last tick's pause is a rapid-restart back-off
+    bool backing_off = false;               // the last tick's pause is a rapid-restart back-off
+    bool waiting_for_self_started = false;  // a self-started player's wait has been logged
 };
 
 // "code <n>" for a player's exit: decimal when the code read as signed 32 bits is not negative,

@@ -23,6 +23,12 @@ std::string own_image_name(World& world) {
     return name ? utf16_to_utf8_lossy(*name) : std::string();
 }
 
+bool lock_holder_is_live(World& world, std::uint32_t pid, std::string_view watchdog_image) {
+    // A pid equal to ours is a leftover of an earlier process that had our id.
+    return pid != world.current_pid() && !watchdog_image.empty() &&
+           pid_running_as(world, watchdog_image, pid);
+}
+
 bool claim_instance_lock(World& world) {
     const auto dir = watchdog_dir(world);
     if (!dir) return true;
@@ -31,11 +37,7 @@ bool claim_instance_lock(World& world) {
     const std::uint32_t own = world.current_pid();
     if (const auto text = read_text(world, lock)) {
         const auto pid = parse_lock_pid(*text);
-        // A pid equal to ours is a leftover of an earlier process that had our id. Process ids
-        // are reused, so after a reboot the old pid may belong to anything: only a process
-        // running under our own image name is a rival, and without that name none can be told.
-        const std::string image = own_image_name(world);
-        if (pid && *pid != own && !image.empty() && pid_running_as(world, image, *pid)) {
+        if (pid && lock_holder_is_live(world, *pid, own_image_name(world))) {
             log_line(world, "another watchdog is live (pid=" + std::to_string(*pid) + "); exiting");
             return false;
         }

@@ -18,6 +18,11 @@ std::optional<std::uint32_t> parse_lock_pid(std::string_view text);
 // path cannot be had.
 std::string own_image_name(World& world);
 
+// Whether the pid a lock names is a live watchdog: not this process, and running under the
+// watchdog's image name. Process ids are reused, so after a reboot the old pid may belong to
+// anything; without an image name none can be told, and none is live.
+bool lock_holder_is_live(World& world, std::uint32_t pid, std::string_view watchdog_image);
+
 // True when this watchdog may run (its pid is then in watchdog.lock, if it could be written).
 // When the lock names another live process of this program's image name, logs
 // "another watchdog is live (pid=<pid>); exiting" and returns false, leaving the lock as it

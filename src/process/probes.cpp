@@ -1,5 +1,8 @@
 #include "process/probes.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "base/text.h"
 
 namespace wd {
@@ -22,6 +25,36 @@ std::vector<std::u16string> tasklist_args(std::uint32_t pid, std::string_view im
     }
     args.insert(args.end(), {u"/NH", u"/FO", u"CSV"});
     return args;
+}
+
+std::vector<std::u16string> tasklist_image_args(std::string_view image_name) {
+    return {u"/FI", u"IMAGENAME eq " + utf8_to_utf16_lossy(image_name), u"/NH", u"/FO", u"CSV"};
+}
+
+std::vector<std::uint32_t> listed_pids(std::string_view output) {
+    const std::string text = utf8_lossy(output);
+    std::vector<std::uint32_t> pids;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view row = std::string_view(text).substr(start, end - start);
+        start = end + 1;
+        if (!row.starts_with('"')) continue;
+        const std::size_t field = row.find("\",\"");
+        if (field == std::string_view::npos) continue;
+        const std::string_view rest = row.substr(field + 3);
+        const auto pid = parse_unsigned_decimal(rest.substr(0, rest.find('"')), UINT32_MAX);
+        if (pid && rest.find('"') != std::string_view::npos) {
+            pids.push_back(static_cast<std::uint32_t>(*pid));
+        }
+    }
+    return pids;
+}
+
+std::vector<std::uint32_t> pids_running_as(World& world, std::string_view image_name) {
+    if (image_name.empty()) return {};
+    const auto output = world.run_tool_output(TASKLIST, tasklist_image_args(image_name));
+    return output ? listed_pids(*output) : std::vector<std::uint32_t>{};
 }
 
 bool output_lists_pid(std::string_view output, std::uint32_t pid) {

@@ -21,6 +21,16 @@ bool output_lists_pid(std::string_view output, std::uint32_t pid);
 // The decoded output holds the pid between double quotes, as a CSV row does.
 bool output_lists_quoted_pid(std::string_view output, std::uint32_t pid);
 
+// tasklist /FI "IMAGENAME eq <image>" /NH /FO CSV
+std::vector<std::u16string> tasklist_image_args(std::string_view image_name);
+
+// The pids of the CSV rows in the decoded output: each row's second field, between double
+// quotes. Messages (which are translated, and come in the console's code page) have none.
+std::vector<std::uint32_t> listed_pids(std::string_view output);
+
+// The pids running under this image name; empty when none is, or the probe cannot run.
+std::vector<std::uint32_t> pids_running_as(World& world, std::string_view image_name);
+
 // A process with this pid exists.
 bool pid_running(World& world, std::uint32_t pid);
 

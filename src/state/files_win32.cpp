@@ -199,6 +199,24 @@ OsError Win32World::append(const Path& path, std::string_view bytes) {
     return write_all(file.get(), bytes);
 }
 
+OsError Win32World::truncate_file(const Path& path, std::uint64_t size) {
+    const auto wide = win_path(path);
+    if (!wide) return ERROR_INVALID_NAME;
+    UniqueFile file(::CreateFileW(wide->c_str(), GENERIC_WRITE | GENERIC_READ, SHARE_ALL, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return ::GetLastError();
+    LARGE_INTEGER current{};
+    if (!::GetFileSizeEx(file.get(), &current)) return ::GetLastError();
+    if (static_cast<std::uint64_t>(current.QuadPart) <= size) return ERROR_SUCCESS;
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(size);
+    if (!::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) ||
+        !::SetEndOfFile(file.get())) {
+        return ::GetLastError();
+    }
+    return ERROR_SUCCESS;
+}
+
 OsError Win32World::create_dirs(const Path& folder) {
     const auto wide = win_path(folder);
     if (!wide) return ERROR_INVALID_NAME;

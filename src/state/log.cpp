@@ -29,7 +29,10 @@ void log_line(World& world, std::string_view message) {
     world.create_dirs(*dir);
     const Path log = join(*dir, LOG_FILE);
     trim_log(world, log);
-    world.append(log, line);
+    // A write that falls short (a full disk) is taken back, so that the next line that fits
+    // starts on a line of its own instead of being glued to a fragment.
+    const std::uint64_t before = world.file_size(log).value_or(0);
+    if (world.append(log, line) != 0) world.truncate_file(log, before);
 }
 
 }  // namespace wd

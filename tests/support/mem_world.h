@@ -24,6 +24,7 @@ inline constexpr OsError MEM_ACCESS_DENIED = 5;
 inline constexpr OsError MEM_PATH_NOT_FOUND = 3;
 inline constexpr OsError MEM_FILE_NOT_FOUND = 2;
 inline constexpr OsError MEM_ALREADY_EXISTS = 183;
+inline constexpr OsError MEM_DISK_FULL = 112;
 
 // One run of a system tool: its name and arguments.
 struct ToolCall {
@@ -48,6 +49,9 @@ class MemWorld : public World {
                            u"C:\\Users\\kiosk\\AppData\\Roaming"};
     std::set<Path> unwritable;         // replacements and appends of these paths fail
     std::set<Path> read_only_folders;  // nothing in these folders can be written
+    // Room left on a disk that is filling up; none for a roomy one. An append that does not fit
+    // writes what does and fails, as a real one may; a replacement that does not fit fails whole.
+    std::optional<std::uint64_t> free_bytes;
     // When set, the next replacement is interrupted by a power cut: the function decides what
     // survives on disk (the old content or the new one, a temporary file left behind), and
     // PowerCut is thrown.
@@ -144,6 +148,7 @@ class MemWorld : public World {
     OsError write_atomic(const Path& path, std::string_view bytes) override {
         const std::uint64_t sequence = replacement_sequence++;
         if (const OsError e = writable(path)) return e;
+        if (const OsError e = take_room(bytes.size(), file_size(path).value_or(0))) return e;
         cut_power_if_due(path, sequence, bytes);
         files[path] = std::string(bytes);
         ++replacements;
@@ -159,6 +164,7 @@ class MemWorld : public World {
         if (it == files.end()) return MEM_PATH_NOT_FOUND;
         if (it->second.size() < expected_size) return OS_ERROR_FILE_CHANGED;
         std::string tail = offset >= it->second.size() ? std::string() : it->second.substr(offset);
+        if (const OsError e = take_room(tail.size(), it->second.size())) return e;
         cut_power_if_due(path, sequence, tail);
         it->second = std::move(tail);
         ++replacements;
@@ -167,7 +173,23 @@ class MemWorld : public World {
 
     OsError append(const Path& path, std::string_view bytes) override {
         if (const OsError e = writable(path)) return e;
+        if (free_bytes && bytes.size() > *free_bytes) {
+            files[path].append(bytes.substr(0, *free_bytes));
+            free_bytes = 0;
+            return MEM_DISK_FULL;
+        }
         files[path].append(bytes);
+        if (free_bytes) *free_bytes -= bytes.size();
+        return 0;
+    }
+
+    OsError truncate_file(const Path& path, std::uint64_t size) override {
+        if (const OsError e = writable(path)) return e;
+        auto it = files.find(path);
+        if (it == files.end()) return MEM_FILE_NOT_FOUND;
+        if (it->second.size() <= size) return 0;
+        if (free_bytes) *free_bytes += it->second.size() - size;
+        it->second.resize(size);
         return 0;
     }
 
@@ -229,6 +251,14 @@ class MemWorld : public World {
         const auto cut = std::exchange(power_cut, nullptr);
         cut(path, temp_path_for(path, own_pid, sequence), bytes);
         throw PowerCut{};
+    }
+
+    // A replacement writes the new content beside the old one before the old goes.
+    OsError take_room(std::uint64_t new_size, std::uint64_t old_size) {
+        if (!free_bytes) return 0;
+        if (new_size > *free_bytes) return MEM_DISK_FULL;
+        *free_bytes = *free_bytes - new_size + old_size;
+        return 0;
     }
 
     OsError writable(const Path& path) const {

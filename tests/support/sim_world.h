@@ -22,8 +22,9 @@ struct SimProcess {
     std::optional<std::uint64_t> exits_at_ms;  // wall clock at which it ends by itself
     std::uint32_t exits_with = 0;
     bool ignores_kill = false;
-    bool poll_fails = false;  // its handle can no longer be queried
-    bool wait_fails = false;  // waits on its handle fail (polls still answer)
+    bool refuses_kill_by_pid = false;  // taskkill /PID fails for it; /IM still ends it
+    bool poll_fails = false;           // its handle can no longer be queried
+    bool wait_fails = false;           // waits on its handle fail (polls still answer)
     std::uint64_t last_beat_ms = 0;
 };
 
@@ -172,21 +173,35 @@ class SimWorld : public MemWorld {
         return std::make_unique<Child>(this, p.pid);
     }
 
+    static std::string tasklist_row(const SimProcess& p) {
+        return "\"" + p.image + "\",\"" + std::to_string(p.pid) +
+               "\",\"Console\",\"1\",\"9 K\"\r\n";
+    }
+
     // Image names are compared without regard to ASCII case, as tasklist's filter does.
     std::optional<std::string> tasklist(const ToolCall& call) {
+        const std::u16string_view filter = u"IMAGENAME eq ";
+        const std::string none =
+            "INFO: No tasks are running which match the specified criteria.\r\n";
+        if (call.args.size() == 5 && call.args[1].starts_with(filter)) {  // by image name alone
+            const std::string image = utf16_to_utf8_lossy(call.args[1].substr(filter.size()));
+            std::string rows;
+            for (const auto& [pid, p] : processes) {
+                if (p.alive && equals_ascii_nocase(image, p.image)) rows += tasklist_row(p);
+            }
+            return rows.empty() ? none : rows;
+        }
         for (const auto& [pid, p] : processes) {
             if (!p.alive) continue;
-            const std::u16string_view filter = u"IMAGENAME eq ";
             const std::string image = call.args.size() > 3 && call.args[3].starts_with(filter)
                                           ? utf16_to_utf8_lossy(call.args[3].substr(filter.size()))
                                           : std::string();
             if (call.args == tasklist_args(pid, "") ||
                 (call.args == tasklist_args(pid, image) && equals_ascii_nocase(image, p.image))) {
-                return "\"" + p.image + "\",\"" + std::to_string(pid) +
-                       "\",\"Console\",\"1\",\"9 K\"\r\n";
+                return tasklist_row(p);
             }
         }
-        return "INFO: No tasks are running which match the specified criteria.\r\n";
+        return none;
     }
 
     std::optional<std::uint32_t> taskkill(const ToolCall& call) {
@@ -196,7 +211,8 @@ class SimWorld : public MemWorld {
         for (auto& [pid, p] : processes) {
             const bool match = call.args[1] == u"/PID" ? std::to_string(pid) == target
                                                        : equals_ascii_nocase(p.image, target);
-            if (match && p.alive && !p.ignores_kill) {
+            const bool refused = call.args[1] == u"/PID" && p.refuses_kill_by_pid;
+            if (match && p.alive && !p.ignores_kill && !refused) {
                 killed_images.push_back(p.image);
                 p.alive = false;
                 p.exit_code = 1;

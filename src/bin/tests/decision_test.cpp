@@ -128,6 +128,44 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
     }
 }
 
+TEST(SelfStartedPlayer, OnlyTheFirstLaunchWithinTheGraceFromTheStartWaits) {
+    const TickDecision launch{TickAction::Launch, TickReason::NoPlayer};
+    const TickDecision overdue{TickAction::Launch, TickReason::UpdateOverdue};
+    const TickDecision hung{TickAction::Hung, TickReason::LivenessStale};
+    const struct {
+        const char* name;
+        TickDecision decision;
+        bool launched_before;
+        std::uint64_t since_ms;
+        bool waits;
+    } rows[] = {
+        {"first launch, just started", launch, false, 0, true},
+        {"first launch for an overdue update", overdue, false, 59'999, true},
+        {"first launch at the end of the grace", launch, false, 60'000, false},
+        {"a relaunch", launch, true, 1'000, false},
+        {"a hung player is relaunched", hung, false, 0, false},
+    };
+    for (const auto& row : rows) {
+        TickFacts facts;
+        facts.launched_before = row.launched_before;
+        facts.since_launch_ms = row.since_ms;
+        EXPECT_EQ(may_wait_for_self_started_player(facts, row.decision, WatchdogConfig{}),
+                  row.waits)
+            << row.name;
+    }
+}
+
+TEST(LivenessIsFresh, YoungerThanTheHangTimeout) {
+    const auto fresh = [](std::optional<std::uint64_t> ts) {
+        return liveness_is_fresh(ts ? std::optional<LivenessRecord>({1, *ts}) : std::nullopt, NOW,
+                                 30'000);
+    };
+    EXPECT_TRUE(fresh(NOW - 29'999));
+    EXPECT_FALSE(fresh(NOW - 30'000));
+    EXPECT_TRUE(fresh(NOW + 60'000));  // stamped ahead of the clock
+    EXPECT_FALSE(fresh(std::nullopt));
+}
+
 TEST(ClockJumped, MoreThanTenSecondsAheadOfTheMonotonicClock) {
     EXPECT_FALSE(clock_jumped(NOW, NOW + 13'000, 3'000));
     EXPECT_TRUE(clock_jumped(NOW, NOW + 13'001, 3'000));

@@ -2,6 +2,9 @@
 // goes on supervising, keeps what it stored, and never throws.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "bin/supervisor.h"
 #include "sim_loop.h"
 
@@ -78,6 +81,30 @@ TEST(Faults, StoredFilesThatCannotBeWrittenNeitherStopSupervisionNorLoseTheirCon
                   "{\"what\":\"player exited (code 1)\",\"at\":1}")
             << c.name;
     }
+}
+
+// A line that does not fit is taken back whole, so that a line written later is never glued
+// to a fragment: every line in the file is one the loop wrote, and the file ends with a line.
+TEST(Faults, OnADiskThatFillsUpTheLogHoldsWholeLinesOnly) {
+    SimWorld world;
+    crash_every_10s(world);
+    world.free_bytes = 700;
+    Loop loop(world);
+    loop.ticks(60);
+    world.free_bytes = 2'000;  // some room again
+    loop.ticks(60);
+    std::set<std::string> echoed;
+    std::istringstream err(world.stderr_text);
+    for (std::string line; std::getline(err, line);) echoed.insert(line);
+    const std::string& log = world.files[DIR + u"\\watchdog.log"];
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n');
+    std::istringstream file(log);
+    std::size_t lines = 0;
+    for (std::string line; std::getline(file, line); ++lines) {
+        EXPECT_EQ(echoed.count(line), 1u) << "not a whole line: " << line;
+    }
+    EXPECT_LT(lines, echoed.size()) << "the disk was meant to fill up";
 }
 
 TEST(Faults, AWatchdogFolderThatIsAFileIsLeftAloneAndTheLogGoesToStandardError) {

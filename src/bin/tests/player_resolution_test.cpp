@@ -198,6 +198,9 @@ TEST_F(Resolution, SiblingRulesForStemsExtensionsAndKinds) {
         {"a folder is not a file", {}, {u"tools.exe"}, std::nullopt},
         {"other extensions", {u"player.com", u"player.ex", u"player.exe."}, {}, std::nullopt},
         {"beside the rules", {u"Uninstall.exe", u"player.exe"}, {}, u"player.exe"},
+        // As the package installs it: the watchdog alone with its own programs.
+        {"the product's own programs", {u"watchdog-status.exe", u"WATCHDOG.exe"}, {}, std::nullopt},
+        {"the player beside them", {u"watchdog-status.exe", u"zplayer.exe"}, {}, u"zplayer.exe"},
     };
     for (const auto& c : cases) {
         MemWorld world;

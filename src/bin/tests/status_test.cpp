@@ -161,6 +161,88 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
         << text;
 }
 
+// The report gathered from the machine judges by the watchdog's own rules and settings.
+TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
+    const auto at = [](std::int64_t ago_ms) { return std::to_string(1'765'000'000'000 - ago_ms); };
+    constexpr std::int64_t HOUR_MS = 3'600'000;
+    const struct {
+        const char* name;
+        std::function<void(SimWorld&)> change;
+        Verdict verdict;
+        std::vector<std::string> reasons;
+    } cases[] = {
+        {"the lock's pid held by another program after a reboot",
+         [](SimWorld& w) { w.processes.at(4000).image = "explorer.exe"; },
+         Verdict::NoWatchdog,
+         {"the pid in watchdog.lock is no watchdog"}},
+        {"liveness exactly one hang timeout old",
+         [&](SimWorld& w) { w.write_liveness(w.processes.at(4100), w.wall_ms - 30'000); },
+         Verdict::NeedsLook,
+         {"the liveness record is stale"}},
+        {"a minute old under a hang timeout of 120 s",
+         [&](SimWorld& w) {
+             w.environment[u"VELLUMBEACON_WATCHDOG_HANG_TIMEOUT_SECS"] = u"120";
+             w.write_liveness(w.processes.at(4100), w.wall_ms - 60'000);
+         },
+         Verdict::Healthy,
+         {}},
+        {"a close from an earlier logon",
+         [&](SimWorld& w) {
+             w.files[DIR + u"\\closed.json"] =
+                 "{\"closedAt\":" + at(60'000) + ",\"logonTime\":12345}";
+         },
+         Verdict::Healthy,
+         {}},
+        {"a close of this logon",
+         [&](SimWorld& w) {
+             w.files[DIR + u"\\closed.json"] = "{\"closedAt\":" + at(60'000) +
+                                               ",\"logonTime\":" + std::to_string(*w.logon_time) +
+                                               "}";
+         },
+         Verdict::NeedsLook,
+         {"an operator close is in force"}},
+        {"no logon time to compare: a close 11 hours old",
+         [&](SimWorld& w) {
+             w.logon_time.reset();
+             w.files[DIR + u"\\closed.json"] = "{\"closedAt\":" + at(11 * HOUR_MS) + "}";
+         },
+         Verdict::NeedsLook,
+         {"an operator close is in force"}},
+        {"no logon time to compare: a close 12 hours old",
+         [&](SimWorld& w) {
+             w.logon_time.reset();
+             w.files[DIR + u"\\closed.json"] = "{\"closedAt\":" + at(12 * HOUR_MS) + "}";
+         },
+         Verdict::Healthy,
+         {}},
+        {"an update within a configured grace of 600 s",
+         [&](SimWorld& w) {
+             w.environment[u"VELLUMBEACON_WATCHDOG_UPDATE_GRACE_SECS"] = u"600";
+             w.environment[u"VELLUMBEACON_WATCHDOG_UPDATE_HANG_CAP_SECS"] = u"900";
+             w.create_dirs(fakes::UPDATES);
+             w.files[fakes::UPDATES + u"\\updating.json"] =
+                 "{\"startedAtMs\":" + at(500'000) + ",\"version\":\"2\"}";
+         },
+         Verdict::NeedsLook,
+         {"an update is under way"}},
+        {"an update past the default cap",
+         [&](SimWorld& w) {
+             w.create_dirs(fakes::UPDATES);
+             w.files[fakes::UPDATES + u"\\updating.json"] =
+                 "{\"startedAtMs\":" + at(500'000) + ",\"version\":\"2\"}";
+         },
+         Verdict::Healthy,
+         {}},
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        c.change(m.world);
+        const Judgement j = judge_status(gather_status(m.world, 0));
+        EXPECT_EQ(j.verdict, c.verdict) << c.name;
+        EXPECT_EQ(j.reasons, c.reasons) << c.name;
+    }
+}
+
 TEST(GatherStatus, BadFilesAreReportedNeverFatal) {
     const struct {
         const char* file;

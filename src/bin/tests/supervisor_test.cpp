@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <map>
 
 #include "sim_loop.h"
 
@@ -273,6 +274,22 @@ TEST(Supervise, ASilentPlayerIsExcusedForTheGraceThenEndedRecordedAndRelaunched)
               R"({"what":"player hung - ended and started again","at":1765000060000})");
 }
 
+// After a reboot the machine may have been up for a long time before the watchdog starts; a
+// player it finds running silent gets the whole grace from the watchdog's own start.
+TEST(Supervise, ASilentPlayerFoundAtStartUpGetsTheWholeGraceFromTheWatchdogsStart) {
+    SimWorld world;
+    world.mono_ns = 3'000'000'000'000;  // fifty minutes since the machine booted
+    SimProcess& loading = world.add_process({});
+    world.write_liveness(loading, world.wall_ms - 3'600'000);  // its last run's record
+    Loop loop(world);
+    loop.ticks(20);  // t = 0 .. 57 s
+    EXPECT_TRUE(loop.messages().empty());
+    loop.tick();  // t = 60 s
+    EXPECT_EQ(loop.messages(),
+              (std::vector<std::string>{"player hung (process alive, liveness stale) - killing",
+                                        spawned(1001)}));
+}
+
 TEST(Supervise, LivenessAgeAgainstTheHangTimeout) {
     const struct {
         std::int64_t age_ms;
@@ -434,9 +451,12 @@ TEST(Supervise, AWallClockSetForwardExcusesOneTickOnly) {
     EXPECT_EQ(m[0], "player hung (process alive, liveness stale) - killing");
 }
 
+// As installed from the package: the watchdog alone with its status program, until the
+// player's record names the player.
 TEST(Supervise, NoExecutableIsReportedEveryTickWithThePlainPause) {
     SimWorld world;
     world.files.erase(world.player_exe);
+    world.files[u"C:\\Program Files\\Vellum\\watchdog-status.exe"] = "MZ";
     Loop loop(world);
     std::vector<std::uint64_t> pauses(3);
     for (auto& pause : pauses) pause = loop.tick();
@@ -445,6 +465,72 @@ TEST(Supervise, NoExecutableIsReportedEveryTickWithThePlainPause) {
               std::vector<std::string>(
                   3, "cannot resolve player exe (no player.json / override / sibling)"));
     EXPECT_FALSE(loop.state().launched_at_ns);
+
+    world.create_dirs(u"C:\\Signage");
+    world.files[u"C:\\Signage\\player.exe"] = "MZ";
+    world.files[DIR + u"\\player.json"] =
+        R"({"exePath":"C:\\Signage\\player.exe","imageName":"player.exe"})";
+    loop.tick();
+    EXPECT_EQ(loop.messages(),
+              std::vector<std::string>{"spawned player pid=1000 (C:\\Signage\\player.exe)"});
+}
+
+// A player that starts itself at logon races the watchdog. Before its first launch the
+// watchdog looks for one under the player's image name, and waits up to the startup grace from
+// its own start for that player's record; relaunches never look.
+TEST(Supervise, APlayerThatStartedItselfAtLogonIsAwaitedNotLaunchedTwice) {
+    enum Then { WritesItsRecord, StaysSilent, Exits, NoneRuns };
+    const std::string WAITING = "player already running (pid=7) - waiting for its record";
+    const struct {
+        const char* name;
+        Then then;
+        std::vector<std::string> lines;  // over the first 80 s
+    } cases[] = {
+        {"adopted once it writes its record at 20 s", WritesItsRecord, {WAITING}},
+        {"launched at the end of the grace", StaysSilent, {WAITING, spawned(1000)}},
+        {"launched at the tick after it exits at 10 s", Exits, {WAITING, spawned(1000)}},
+        {"none runs: launched at once", NoneRuns, {spawned(1000)}},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        world.mono_ns = 3'000'000'000'000;  // the machine has been up for a while
+        if (c.then != NoneRuns) {
+            SimProcess& own = world.add_process(7, "Player.exe");
+            if (c.then == Exits) own.exits_at_ms = world.wall_ms + 10'000;
+        }
+        Loop loop(world);
+        std::vector<std::uint64_t> launched_at;
+        for (int tick = 0; tick < 27; ++tick) {
+            if (c.then == WritesItsRecord && tick == 7) {
+                world.create_dirs(DIR);
+                world.files[DIR + u"\\player.json"] =
+                    R"({"exePath":"C:\\Program Files\\Vellum\\player.exe","imageName":)"
+                    R"("player.exe","pid":7,"startedAt":1765000000000})";
+                world.processes.at(7).heartbeat = true;
+            }
+            const std::size_t before = world.spawned.size();
+            loop.tick();
+            if (world.spawned.size() > before) launched_at.push_back(world.wall_ms / 1000 % 1000);
+        }
+        EXPECT_EQ(loop.messages(), c.lines) << c.name;
+        const std::map<Then, std::vector<std::uint64_t>> at{
+            {WritesItsRecord, {}}, {StaysSilent, {60 + 3}}, {Exits, {12 + 3}}, {NoneRuns, {3}}};
+        EXPECT_EQ(launched_at, at.at(c.then)) << c.name << " (second after the pause)";
+
+        // Once a launch was made, a relaunch after a crash looks for nothing by image name.
+        if (world.spawned.empty()) continue;
+        const auto by_image = [&] {
+            return std::count_if(
+                world.tool_calls.begin(), world.tool_calls.end(), [](const auto& call) {
+                    return call.args.size() == 5 && call.args[1].starts_with(u"IMAGENAME");
+                });
+        };
+        const auto probes = by_image();
+        world.kill(world.spawned.back(), 1);
+        loop.ticks(3);
+        EXPECT_EQ(world.spawned.size(), 2u) << c.name;
+        EXPECT_EQ(by_image(), probes) << c.name;
+    }
 }
 
 TEST(Supervise, AFailedStartCountsAsALaunchForTheNextRapidRestart) {
@@ -460,31 +546,38 @@ TEST(Supervise, AFailedStartCountsAsALaunchForTheNextRapidRestart) {
               (std::vector<std::string>{failed, "rapid restart #1; backing off 6s", failed}));
 }
 
+// Ended by pid; when that is refused, by the image name it was found under.
 TEST(Supervise, AnAdoptedPlayerIsNotLaunchedTwiceAndIsEndedThroughTheToolsWhenItGoesSilent) {
-    SimWorld world;
-    SimProcess& adopted = world.add_process({});
-    adopted.heartbeat = true;
-    world.create_dirs(DIR);
-    world.files[DIR + u"\\player.json"] =
-        "{\"exePath\":\"C:\\\\Program Files\\\\Vellum\\\\player.exe\","
-        "\"imageName\":\"player.exe\",\"pid\":1000,\"startedAt\":" +
-        std::to_string(world.wall_ms) + "}";
-    world.write_liveness(adopted);
-    Loop loop(world);
-    loop.ticks(30);
-    EXPECT_TRUE(loop.messages().empty());
-    EXPECT_TRUE(world.spawned.empty());
+    for (const bool refused : {false, true}) {
+        SimWorld world;
+        SimProcess& adopted = world.add_process({});
+        adopted.heartbeat = true;
+        adopted.refuses_kill_by_pid = refused;
+        world.create_dirs(DIR);
+        world.files[DIR + u"\\player.json"] =
+            "{\"exePath\":\"C:\\\\Program Files\\\\Vellum\\\\player.exe\","
+            "\"imageName\":\"player.exe\",\"pid\":1000,\"startedAt\":" +
+            std::to_string(world.wall_ms) + "}";
+        world.write_liveness(adopted);
+        Loop loop(world);
+        loop.ticks(30);
+        EXPECT_TRUE(loop.messages().empty());
+        EXPECT_TRUE(world.spawned.empty());
 
-    world.processes[1000].heartbeat = false;  // goes silent at t = 90 s
-    loop.ticks(11);                           // stale from t = 120 s
-    EXPECT_EQ(loop.messages(),
-              (std::vector<std::string>{"player hung (process alive, liveness stale) - killing",
-                                        spawned(1001)}));
-    EXPECT_FALSE(world.processes[1000].alive);
-    const auto kill = std::find_if(world.tool_calls.begin(), world.tool_calls.end(),
-                                   [](const auto& c) { return c.name == u"taskkill"; });
-    ASSERT_NE(kill, world.tool_calls.end());
-    EXPECT_EQ(kill->args, (std::vector<std::u16string>{u"/F", u"/PID", u"1000"}));
+        world.processes[1000].heartbeat = false;  // goes silent at t = 90 s
+        loop.ticks(11);                           // stale from t = 120 s
+        EXPECT_EQ(loop.messages(),
+                  (std::vector<std::string>{"player hung (process alive, liveness stale) - killing",
+                                            spawned(1001)}));
+        EXPECT_FALSE(world.processes[1000].alive);
+        std::vector<std::vector<std::u16string>> kills;
+        for (const auto& call : world.tool_calls) {
+            if (call.name == u"taskkill") kills.push_back(call.args);
+        }
+        std::vector<std::vector<std::u16string>> want{{u"/F", u"/PID", u"1000"}};
+        if (refused) want.push_back({u"/F", u"/IM", u"player.exe"});
+        EXPECT_EQ(kills, want) << refused;
+    }
 }
 
 // After a reboot the pids in old records may belong to anything: only a process under the

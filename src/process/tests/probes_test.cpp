@@ -41,6 +41,28 @@ TEST(TasklistOutput, BareDigitsForThePidProbeQuotedDigitsForThePidAndImageProbe)
     }
 }
 
+// Presence by image name is judged only by each row's quoted pid: messages are translated and
+// come in the console's code page.
+TEST(TasklistOutput, ThePidsOfTheRowsListedByImageName) {
+    const struct {
+        std::string output;
+        std::vector<std::uint32_t> pids;
+    } cases[] = {
+        {"\"p.exe\",\"12\",\"Console\",\"1\",\"9 K\"\r\n\"P.EXE\",\"4120\",\"Console\"\r\n",
+         {12, 4120}},
+        {"INFO: No tasks are running which match the specified criteria.\r\n", {}},
+        {"INFORMATION : aucune t\x82"
+         "che en cours (\"12\")\r\n",
+         {}},  // a message, code page 850
+        {"\"p.exe\",\"99999999999\",\"Console\"\n\"p.exe\",\"1x\"\n\"p.exe\",\"7", {}},
+        {"", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(listed_pids(c.output), c.pids) << c.output;
+    EXPECT_EQ(tasklist_image_args("my player.exe"),
+              (std::vector<std::u16string>{u"/FI", u"IMAGENAME eq my player.exe", u"/NH", u"/FO",
+                                           u"CSV"}));
+}
+
 TEST(Probes, RunTasklistAndApplyTheirOwnTest) {
     MemWorld world;
     world.tool_output = [](const ToolCall&) {
