@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "mem_world.h"
 #include "process/probes.h"
+#include "record_texts.h"
 #include "state/paths.h"
 
 namespace wd::fakes {
@@ -103,8 +104,7 @@ class SimWorld : public MemWorld {
             liveness_path_ = *watchdog_file(*this, LIVENESS_FILE);
             create_dirs(*parent_folder(liveness_path_));
         }
-        files[liveness_path_] =
-            "{\"pid\":" + std::to_string(p.pid) + ",\"ts\":" + std::to_string(ts) + "}";
+        files[liveness_path_] = liveness_json(p.pid, ts);
         p.last_beat_ms = ts;
     }
     void write_liveness(SimProcess& p) { write_liveness(p, wall_ms); }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "bin/supervisor.h"
+#include "record_texts.h"
 #include "sim_loop.h"
 
 namespace wd {
@@ -24,15 +25,11 @@ const std::string VERIFY = "verify-pending: launched player after update grace";
 constexpr std::int64_t HOUR_MS = 3'600'000;
 
 void put_closed(SimWorld& world, std::uint64_t closed_at, std::optional<std::int64_t> logon) {
-    world.create_dirs(DIR);
-    world.files[CLOSED] = "{\"closedAt\":" + std::to_string(closed_at) +
-                          (logon ? ",\"logonTime\":" + std::to_string(*logon) : "") + "}";
+    fakes::put(world, CLOSED, fakes::closed_json(closed_at, logon));
 }
 
 void put_sentinel(SimWorld& world, std::uint64_t started_at) {
-    world.create_dirs(UPDATES);
-    world.files[SENTINEL] =
-        "{\"startedAtMs\":" + std::to_string(started_at) + ",\"version\":\"2.4.0\"}";
+    fakes::put(world, SENTINEL, fakes::updating_json(started_at, "2.4.0"));
 }
 
 bool recorded(const SimWorld& world) {
@@ -271,9 +268,7 @@ TEST(Update, AStaleLivenessRecordIsNotAHangUntilTheSentinelReachesTheCap) {
     SimWorld world;
     world.create_dirs(DIR);
     SimProcess& silent = world.add_process({});
-    world.files[DIR + u"\\player.json"] =
-        "{\"exePath\":\"C:\\\\Program Files\\\\Vellum\\\\player.exe\",\"imageName\":"
-        "\"player.exe\",\"pid\":1000,\"startedAt\":1}";
+    world.files[DIR + u"\\player.json"] = fakes::player_json(1000, 1);
     world.write_liveness(silent, world.wall_ms - 300'000);
     put_sentinel(world, world.wall_ms - 200'000);
     Loop loop(world);

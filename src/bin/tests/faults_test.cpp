@@ -34,10 +34,7 @@ void crash_every_10s(SimWorld& world) {
     };
 }
 
-void put(SimWorld& world, const Path& path, std::string text) {
-    world.create_dirs(*parent_folder(path));
-    world.files[path] = std::move(text);
-}
+using fakes::put;
 
 // A player someone else started, found through its liveness pid, that stops writing it.
 SimProcess& adopted_silent_player(SimWorld& world) {

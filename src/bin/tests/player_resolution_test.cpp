@@ -17,11 +17,8 @@ const Path PLAYER_JSON = fakes::DIR + u"\\player.json";
 
 // player.json as the player would write it (for the resolution's fresh read).
 void world_player_json(MemWorld& world, const PlayerInfo& info) {
-    std::string exe;
-    for (const char c : info.exe_path) exe += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    world.create_dirs(*parent_folder(PLAYER_JSON));
-    world.files[PLAYER_JSON] =
-        R"({"exePath":")" + exe + R"(","imageName":")" + info.image_name + "\"}";
+    fakes::put(world, PLAYER_JSON,
+               fakes::player_json(std::nullopt, std::nullopt, info.exe_path, info.image_name));
 }
 
 TEST(IdentifyPlayer, OwnChildThenPlayerRecordThenLivenessPidAlwaysUnderTheImageName) {
@@ -137,8 +134,7 @@ class Resolution : public testing::Test {
         world_.own_exe = WATCHDOG_EXE;
     }
     void player_json(const std::string& exe_path) {
-        world_.create_dirs(*parent_folder(PLAYER_JSON));
-        world_.files[PLAYER_JSON] = R"({"exePath":")" + exe_path + R"(","imageName":"player.exe"})";
+        fakes::put(world_, PLAYER_JSON, fakes::player_json(std::nullopt, std::nullopt, exe_path));
     }
     MemWorld world_;
 };
@@ -147,7 +143,7 @@ TEST_F(Resolution, OverrideThenPlayerRecordThenSibling) {
     world_.files[u"C:\\override.exe"] = "";
     world_.files[u"C:\\p\\player.exe"] = "";
     world_.files[APP_FOLDER + u"\\sibling.exe"] = "";
-    player_json("C:\\\\p\\\\player.exe");
+    player_json("C:\\p\\player.exe");
 
     world_.environment[std::u16string(PLAYER_EXE_VAR)] = u"C:\\override.exe";
     EXPECT_EQ(resolve_player_exe(world_), Path(u"C:\\override.exe"));
@@ -176,7 +172,7 @@ TEST_F(Resolution, AnOverrideFolderQualifiesButNotAnUnpairedSurrogateOrNul) {
 
     world_.environment.clear();
     world_.files[u"C:\\p.exe"] = "";
-    player_json("C:\\\\p.exe\\u0000.txt");  // names C:\p.exe only if cut at the NUL
+    player_json(std::string("C:\\p.exe") + '\0' + ".txt");  // names C:\p.exe only if cut at the NUL
     EXPECT_EQ(resolve_player_exe(world_), std::nullopt);
 }
 

@@ -122,10 +122,7 @@ class Soak {
         return nullptr;
     }
 
-    void put(const Path& path, const std::string& text) {
-        world_.create_dirs(*parent_folder(path));
-        world_.files[path] = text;
-    }
+    void put(const Path& path, std::string text) { fakes::put(world_, path, std::move(text)); }
 
     // Per tick (3 s), the chances are tuned so that a week sees each event many times.
     void misbehave() {
@@ -138,18 +135,14 @@ class Soak {
                 p->heartbeat = false;     // hangs
             } else if (chance(0.0005)) {  // the operator closes it
                 const bool this_logon = chance(0.7);
-                put(CLOSED,
-                    "{\"closedAt\":" + std::to_string(world_.wall_ms) +
-                        (this_logon ? ",\"logonTime\":" + std::to_string(*world_.logon_time) : "") +
-                        "}");
+                put(CLOSED, fakes::closed_json(world_.wall_ms,
+                                               this_logon ? world_.logon_time : std::nullopt));
                 if (chance(0.8)) p->exits_at_ms = world_.wall_ms + between(0, 20'000);
             }
         }
         if (chance(0.0003)) *world_.logon_time += 1;  // the user logs on again
         if (chance(0.0005)) world_.files.erase(CLOSED);
-        if (chance(0.0005))
-            put(SENTINEL,
-                "{\"startedAtMs\":" + std::to_string(world_.wall_ms) + ",\"version\":\"3.0\"}");
+        if (chance(0.0005)) put(SENTINEL, fakes::updating_json(world_.wall_ms, "3.0"));
         if (chance(0.002)) world_.files.erase(SENTINEL);
         if (chance(0.0002)) world_.wall_ms += between(1, 7'200'000);  // clock set forward
         if (chance(0.0001)) world_.wall_ms -= between(1, 600'000);    // or back
@@ -235,10 +228,7 @@ class Soak {
         if (chance(0.5)) {
             SimProcess& player = world_.add_process(SimProcess{});
             player.heartbeat = true;
-            put(PLAYER_JSON, R"({"exePath":"C:\\Program Files\\Vellum\\player.exe",)"
-                             R"("imageName":"player.exe","pid":)" +
-                                 std::to_string(player.pid) +
-                                 ",\"startedAt\":" + std::to_string(world_.wall_ms) + "}");
+            put(PLAYER_JSON, fakes::player_json(player.pid, world_.wall_ms));
             world_.write_liveness(player);
         }
         std::optional<WatchdogConfig> config;

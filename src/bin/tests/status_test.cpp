@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "record_texts.h"
 #include "sim_world.h"
 
 namespace wd {
@@ -117,9 +118,7 @@ struct Machine {
         SimProcess& player = world.add_process(4100, "player.exe");
         world.write_liveness(player, world.wall_ms - 2'500);
         world.files[DIR + u"\\watchdog.lock"] = "4000";
-        world.files[DIR + u"\\player.json"] =
-            R"({"exePath":"C:\\Program Files\\Vellum\\player.exe","imageName":"player.exe",)"
-            R"("pid":4100,"startedAt":1764999000000})";
+        world.files[DIR + u"\\player.json"] = fakes::player_json(4100, 1764999000000);
         world.files[DIR + u"\\recoveries.txt"] = "7";
         world.files[DIR + u"\\last-crash.json"] =
             R"J({"what":"player exited (code 1)","at":1764990000000})J";
@@ -163,8 +162,10 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
 
 // The report gathered from the machine judges by the watchdog's own rules and settings.
 TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
-    const auto at = [](std::int64_t ago_ms) { return std::to_string(1'765'000'000'000 - ago_ms); };
-    constexpr std::int64_t HOUR_MS = 3'600'000;
+    const auto at = [](std::uint64_t ago_ms) { return 1'765'000'000'000 - ago_ms; };
+    constexpr std::uint64_t HOUR_MS = 3'600'000;
+    const Path CLOSED = DIR + u"\\closed.json";
+    const Path UPDATING = fakes::UPDATES + u"\\updating.json";
     const struct {
         const char* name;
         std::function<void(SimWorld&)> change;
@@ -187,31 +188,24 @@ TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
          Verdict::Healthy,
          {}},
         {"a close from an earlier logon",
-         [&](SimWorld& w) {
-             w.files[DIR + u"\\closed.json"] =
-                 "{\"closedAt\":" + at(60'000) + ",\"logonTime\":12345}";
-         },
+         [&](SimWorld& w) { w.files[CLOSED] = fakes::closed_json(at(60'000), 12345); },
          Verdict::Healthy,
          {}},
         {"a close of this logon",
-         [&](SimWorld& w) {
-             w.files[DIR + u"\\closed.json"] = "{\"closedAt\":" + at(60'000) +
-                                               ",\"logonTime\":" + std::to_string(*w.logon_time) +
-                                               "}";
-         },
+         [&](SimWorld& w) { w.files[CLOSED] = fakes::closed_json(at(60'000), w.logon_time); },
          Verdict::NeedsLook,
          {"an operator close is in force"}},
         {"no logon time to compare: a close 11 hours old",
          [&](SimWorld& w) {
              w.logon_time.reset();
-             w.files[DIR + u"\\closed.json"] = "{\"closedAt\":" + at(11 * HOUR_MS) + "}";
+             w.files[CLOSED] = fakes::closed_json(at(11 * HOUR_MS));
          },
          Verdict::NeedsLook,
          {"an operator close is in force"}},
         {"no logon time to compare: a close 12 hours old",
          [&](SimWorld& w) {
              w.logon_time.reset();
-             w.files[DIR + u"\\closed.json"] = "{\"closedAt\":" + at(12 * HOUR_MS) + "}";
+             w.files[CLOSED] = fakes::closed_json(at(12 * HOUR_MS));
          },
          Verdict::Healthy,
          {}},
@@ -219,18 +213,12 @@ TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
          [&](SimWorld& w) {
              w.environment[u"VELLUMBEACON_WATCHDOG_UPDATE_GRACE_SECS"] = u"600";
              w.environment[u"VELLUMBEACON_WATCHDOG_UPDATE_HANG_CAP_SECS"] = u"900";
-             w.create_dirs(fakes::UPDATES);
-             w.files[fakes::UPDATES + u"\\updating.json"] =
-                 "{\"startedAtMs\":" + at(500'000) + ",\"version\":\"2\"}";
+             fakes::put(w, UPDATING, fakes::updating_json(at(500'000)));
          },
          Verdict::NeedsLook,
          {"an update is under way"}},
         {"an update past the default cap",
-         [&](SimWorld& w) {
-             w.create_dirs(fakes::UPDATES);
-             w.files[fakes::UPDATES + u"\\updating.json"] =
-                 "{\"startedAtMs\":" + at(500'000) + ",\"version\":\"2\"}";
-         },
+         [&](SimWorld& w) { fakes::put(w, UPDATING, fakes::updating_json(at(500'000))); },
          Verdict::Healthy,
          {}},
     };
@@ -277,8 +265,7 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
     Machine m;
     m.world.processes.at(4100).alive = false;
     m.world.files[DIR + u"\\closed.json"] =
-        "{\"closedAt\":" + std::to_string(m.world.wall_ms - 60'000) +
-        ",\"logonTime\":" + std::to_string(*m.world.logon_time) + "}";
+        fakes::closed_json(m.world.wall_ms - 60'000, m.world.logon_time);
     const StatusFacts f = gather_status(m.world, 2);
     const auto json = nlohmann::json::parse(format_status_json(f, judge_status(f), fixed_time));
     std::vector<std::string> keys;

@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 
+#include "record_texts.h"
 #include "sim_loop.h"
 
 namespace wd {
@@ -154,8 +155,7 @@ TEST(Supervise, TheWakeOnExitEndsOnlyAPlainPauseOverTheOwnChild) {
             }
             if (c.player == Closed && world.wall_ms == START + 99'000) {
                 world.files[DIR + u"\\closed.json"] =
-                    "{\"closedAt\":" + std::to_string(world.wall_ms) +
-                    ",\"logonTime\":" + std::to_string(*world.logon_time) + "}";
+                    fakes::closed_json(world.wall_ms, world.logon_time);
             }
             const std::uint64_t before = world.wall_ms;
             loop.tick();
@@ -302,9 +302,8 @@ TEST(Supervise, LivenessAgeAgainstTheHangTimeout) {
         loop.ticks(20);
         loop.messages();
         world.create_dirs(DIR);
-        world.files[DIR + u"\\liveness.json"] =
-            "{\"pid\":1000,\"ts\":" +
-            std::to_string(static_cast<std::int64_t>(world.wall_ms) - c.age_ms) + "}";
+        world.files[DIR + u"\\liveness.json"] = fakes::liveness_json(
+            1000, static_cast<std::uint64_t>(static_cast<std::int64_t>(world.wall_ms) - c.age_ms));
         loop.tick();
         const auto m = loop.messages();
         EXPECT_EQ(!m.empty() && m[0].rfind("player hung", 0) == 0, c.hung) << c.age_ms;
@@ -324,11 +323,7 @@ struct PastTheGrace {
         world.add_process(1000, "player.exe");
         world.create_dirs(DIR);
     }
-    void player_json(const std::string& fields) {
-        world.files[DIR + u"\\player.json"] =
-            R"({"exePath":"C:\\Program Files\\Vellum\\player.exe","imageName":"player.exe",)" +
-            fields + "}";
-    }
+    void player_json(std::string text) { world.files[DIR + u"\\player.json"] = std::move(text); }
     void liveness(std::int64_t age_ms) {
         world.write_liveness(
             world.processes.at(1000),
@@ -345,18 +340,18 @@ struct PastTheGrace {
 TEST(Supervise, AnAdoptedPlayerIsExcusedForTheGraceFromItsOwnStart) {
     const struct {
         const char* name;
-        std::string fields;
+        std::string record;
         bool hung;
     } cases[] = {
-        {"started 59.999 s ago", R"("pid":1000,"startedAt":1765000540001)", false},
-        {"started 60 s ago", R"("pid":1000,"startedAt":1765000540000)", true},
-        {"no startedAt", R"("pid":1000)", true},
+        {"started 59.999 s ago", fakes::player_json(1000, 1765000540001), false},
+        {"started 60 s ago", fakes::player_json(1000, 1765000540000), true},
+        {"no startedAt", fakes::player_json(1000), true},
         {"found through liveness only: its startedAt is not its own",
-         R"("pid":7,"startedAt":1765000590000)", true},
+         fakes::player_json(7, 1765000590000), true},
     };
     for (const auto& c : cases) {
         PastTheGrace t;
-        t.player_json(c.fields);
+        t.player_json(c.record);
         t.liveness(40'000);
         EXPECT_EQ(t.hung_at_next_tick(), c.hung) << c.name;
     }
@@ -385,8 +380,7 @@ TEST(Supervise, AClockJumpIsMoreThanTenSecondsOfSlack) {
 TEST(Supervise, TheFirstTickAfterALongStandDownIsNotAClockJump) {
     PastTheGrace t;
     t.liveness(0);
-    t.world.files[DIR + u"\\closed.json"] =
-        "{\"closedAt\":" + std::to_string(t.world.wall_ms) + "}";
+    t.world.files[DIR + u"\\closed.json"] = fakes::closed_json(t.world.wall_ms);
     for (int i = 0; i < 200; ++i) {  // ten minutes standing down
         t.world.sleep_secs(run_tick(t.world, t.config, t.state));
     }
@@ -414,9 +408,7 @@ TEST(Supervise, RapidRestartCountResetsOnlyWhenAliveAndFresh) {
         t.liveness(c.liveness_age_ms);
         t.world.processes.at(1000).alive = c.alive;
         if (c.updating) {
-            t.world.create_dirs(*parent_folder(SENTINEL));
-            t.world.files[SENTINEL] =
-                "{\"startedAtMs\":" + std::to_string(t.world.wall_ms) + ",\"version\":\"2\"}";
+            fakes::put(t.world, SENTINEL, fakes::updating_json(t.world.wall_ms));
         }
         EXPECT_FALSE(t.hung_at_next_tick()) << c.name;
         EXPECT_EQ(t.state.rapid_restarts, c.after) << c.name;
@@ -439,8 +431,7 @@ TEST(Supervise, AWallClockSetForwardExcusesOneTickOnly) {
     loop.ticks(19);  // t = 54 s
     loop.messages();
     world.create_dirs(DIR);
-    world.files[DIR + u"\\liveness.json"] =
-        "{\"pid\":1000,\"ts\":" + std::to_string(world.wall_ms) + "}";
+    world.files[DIR + u"\\liveness.json"] = fakes::liveness_json(1000, world.wall_ms);
     loop.ticks(2);  // t = 57, 60 s: fresh
     world.wall_ms += 3'600'000;
     loop.tick();  // the jump: stale, but excused
@@ -469,7 +460,7 @@ TEST(Supervise, NoExecutableIsReportedEveryTickWithThePlainPause) {
     world.create_dirs(u"C:\\Signage");
     world.files[u"C:\\Signage\\player.exe"] = "MZ";
     world.files[DIR + u"\\player.json"] =
-        R"({"exePath":"C:\\Signage\\player.exe","imageName":"player.exe"})";
+        fakes::player_json(std::nullopt, std::nullopt, "C:\\Signage\\player.exe");
     loop.tick();
     EXPECT_EQ(loop.messages(),
               std::vector<std::string>{"spawned player pid=1000 (C:\\Signage\\player.exe)"});
@@ -503,9 +494,7 @@ TEST(Supervise, APlayerThatStartedItselfAtLogonIsAwaitedNotLaunchedTwice) {
         for (int tick = 0; tick < 27; ++tick) {
             if (c.then == WritesItsRecord && tick == 7) {
                 world.create_dirs(DIR);
-                world.files[DIR + u"\\player.json"] =
-                    R"({"exePath":"C:\\Program Files\\Vellum\\player.exe","imageName":)"
-                    R"("player.exe","pid":7,"startedAt":1765000000000})";
+                world.files[DIR + u"\\player.json"] = fakes::player_json(7, 1765000000000);
                 world.processes.at(7).heartbeat = true;
             }
             const std::size_t before = world.spawned.size();
@@ -554,10 +543,7 @@ TEST(Supervise, AnAdoptedPlayerIsNotLaunchedTwiceAndIsEndedThroughTheToolsWhenIt
         adopted.heartbeat = true;
         adopted.refuses_kill_by_pid = refused;
         world.create_dirs(DIR);
-        world.files[DIR + u"\\player.json"] =
-            "{\"exePath\":\"C:\\\\Program Files\\\\Vellum\\\\player.exe\","
-            "\"imageName\":\"player.exe\",\"pid\":1000,\"startedAt\":" +
-            std::to_string(world.wall_ms) + "}";
+        world.files[DIR + u"\\player.json"] = fakes::player_json(1000, world.wall_ms);
         world.write_liveness(adopted);
         Loop loop(world);
         loop.ticks(30);
@@ -584,21 +570,18 @@ TEST(Supervise, AnAdoptedPlayerIsNotLaunchedTwiceAndIsEndedThroughTheToolsWhenIt
 // player's image name (player.json's, else the launch's file name) is adopted, and only such
 // a process is ever ended through the tools.
 TEST(Supervise, OnlyAProcessUnderThePlayersImageIsAdoptedOrEndedThroughTheTools) {
-    const std::string exe = R"("exePath":"C:\\Program Files\\Vellum\\player.exe")";
+    const std::string named = fakes::player_json(1000);
+    const std::string unnamed = fakes::player_json(1000, std::nullopt, fakes::PLAYER_EXE_PATH, "");
     const struct {
         const char* name;
-        std::optional<std::string> player_json;  // pid 1000 when it names one
-        std::string image;                       // of the silent process under pid 1000
+        std::optional<std::string> record;
+        std::string image;  // of the silent process under pid 1000
         bool adopted;
     } cases[] = {
-        {"record with imageName, the player",
-         "{" + exe + R"(,"imageName":"player.exe","pid":1000})", "player.exe", true},
-        {"record with imageName, a stranger",
-         "{" + exe + R"(,"imageName":"player.exe","pid":1000})", "explorer.exe", false},
-        {"empty imageName, the player", "{" + exe + R"(,"imageName":"","pid":1000})", "Player.exe",
-         true},
-        {"empty imageName, a stranger", "{" + exe + R"(,"imageName":"","pid":1000})", "svchost.exe",
-         false},
+        {"record with imageName, the player", named, "player.exe", true},
+        {"record with imageName, a stranger", named, "explorer.exe", false},
+        {"empty imageName, the player", unnamed, "Player.exe", true},
+        {"empty imageName, a stranger", unnamed, "svchost.exe", false},
         {"no record, the liveness pid is the player", std::nullopt, "player.exe", true},
         {"no record, the liveness pid is a stranger", std::nullopt, "chrome.exe", false},
     };
@@ -606,7 +589,7 @@ TEST(Supervise, OnlyAProcessUnderThePlayersImageIsAdoptedOrEndedThroughTheTools)
         SimWorld world;
         SimProcess& old = world.add_process(1000, c.image);
         world.write_liveness(old, world.wall_ms - 3'600'000);  // an hour old
-        if (c.player_json) world.files[DIR + u"\\player.json"] = *c.player_json;
+        if (c.record) world.files[DIR + u"\\player.json"] = *c.record;
         Loop loop(world);
         loop.tick();
         EXPECT_EQ(world.spawned.empty(), c.adopted) << c.name;
