@@ -77,6 +77,22 @@ bool same_components(std::u16string_view a, std::u16string_view b) {
     }
 }
 
+bool has_folder_part(std::u16string_view program) {
+    return program.find_first_of(u"\\/:") != std::u16string_view::npos;
+}
+
+bool ends_with_exe(std::u16string_view path) {
+    if (path.size() < EXE_EXTENSION.size()) return false;
+    return equals_ascii_nocase(utf16_to_utf8_lossy(path.substr(path.size() - EXE_EXTENSION.size())),
+                               utf16_to_utf8_lossy(EXE_EXTENSION));
+}
+
+Path bare_name_with_exe(std::u16string_view name) {
+    Path file(name);
+    if (file.find(u'.') == Path::npos) file += EXE_EXTENSION;
+    return file;
+}
+
 std::string path_display(std::u16string_view path) {
     return utf16_to_utf8_lossy(path);
 }

@@ -30,6 +30,14 @@ std::optional<Path> parent_folder(std::u16string_view path);
 // separators, and a run of them counts as one ("C:\\A/x" and "C:\\A\\\\x" are the same path).
 bool same_components(std::u16string_view a, std::u16string_view b);
 
+// How a program is named when it is started. A name with a folder part (a separator or a
+// drive colon) is a path; a bare name is searched for, with ".exe" added when it has no dot;
+// a path not ending in ".exe" is started with ".exe" added when that file exists.
+inline constexpr std::u16string_view EXE_EXTENSION = u".exe";
+bool has_folder_part(std::u16string_view program);
+bool ends_with_exe(std::u16string_view path);  // ".exe" in any ASCII case
+Path bare_name_with_exe(std::u16string_view name);
+
 // Display form for log lines: UTF-8, unpaired surrogates shown as U+FFFD.
 std::string path_display(std::u16string_view path);
 

@@ -10,6 +10,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +51,19 @@ class BasicHandle {
   private:
     HANDLE h_ = Invalid();
 };
+
+// Writes every byte, in pieces WriteFile accepts; the system's error code, ERROR_WRITE_FAULT
+// when a write takes nothing, or ERROR_SUCCESS.
+inline DWORD write_all(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return ::GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
+        bytes.remove_prefix(written);
+    }
+    return ERROR_SUCCESS;
+}
 
 inline HANDLE null_handle() {
     return nullptr;

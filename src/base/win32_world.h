@@ -1,5 +1,6 @@
 // The World seam over the real system, used by watchdog.exe and the Windows tests. Each part
-// is defined beside the Win32 code it needs.
+// is defined in one file: clocks_win32.cpp, files_win32.cpp, processes_win32.cpp and
+// session_win32.cpp.
 #pragma once
 
 #include "base/world.h"
@@ -8,12 +9,12 @@ namespace wd {
 
 class Win32World : public World {
   public:
-    // Clocks (bin/win32_world.cpp).
+    // Clocks.
     std::uint64_t wall_clock_ms() override;
     std::uint64_t monotonic_ns() override;
     void sleep_secs(std::uint64_t secs) override;
 
-    // Files (state/files_win32.cpp).
+    // Files.
     OsError create_dirs(const Path& folder) override;
     std::optional<std::string> read_bytes(const Path& path, std::uint64_t max_bytes) override;
     std::optional<std::uint64_t> file_size(const Path& path) override;
@@ -31,8 +32,7 @@ class Win32World : public World {
     std::optional<std::vector<std::u16string>> list_folder(const Path& folder) override;
     OsError delete_file(const Path& path) override;
 
-    // Processes: this process (bin/win32_world.cpp), the player child
-    // (process/child_win32.cpp), the tools with their time bound (process/tool_run_win32.cpp).
+    // Processes: this process, the player child, the tools with their time bound.
     std::uint32_t current_pid() override;
     std::optional<Path> own_exe_path() override;
     SpawnResult spawn_process(const Path& program) override;
@@ -41,14 +41,20 @@ class Win32World : public World {
     std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
                                                  const std::vector<std::u16string>& args) override;
 
-    // The session: environment and standard error (bin/win32_world.cpp), the roaming folder
-    // (state/known_folder_win32.cpp), the logon time (process/session_win32.cpp), the taskbar
-    // (process/taskbar_win32.cpp).
+    // The session: environment, standard error, the roaming folder, the logon time, the taskbar.
     std::optional<std::u16string> env(std::u16string_view name) override;
     std::optional<Path> roaming_app_data() override;
     std::optional<std::int64_t> session_logon_time() override;
     void show_taskbar() override;
     void echo_stderr(std::string_view bytes) override;
 };
+
+namespace win32 {
+
+// The sequence number that the next whole-file replacement will use in its temporary name
+// (tests observe the naming with it).
+std::uint64_t peek_replacement_sequence();
+
+}  // namespace win32
 
 }  // namespace wd

@@ -1,5 +1,7 @@
 #include "bin/decision.h"
 
+#include <algorithm>
+
 #include "base/saturating.h"
 
 namespace wd {
@@ -10,6 +12,26 @@ std::uint64_t age_ms(std::uint64_t now_ms, std::uint64_t then_ms) {
 
 bool within_window(std::uint64_t now_ms, std::uint64_t start_ms, std::uint64_t length_ms) {
     return now_ms >= start_ms && now_ms - start_ms < length_ms;
+}
+
+bool exit_is_recovery(std::uint32_t exit_code) {
+    return exit_code != EXIT_CODE_DONE && exit_code != EXIT_CODE_ENDED_ON_PURPOSE;
+}
+
+bool is_rapid_restart(std::optional<std::uint64_t> since_last_launch_ms,
+                      const WatchdogConfig& config) {
+    return since_last_launch_ms && *since_last_launch_ms < config.startup_grace_ms;
+}
+
+std::uint64_t backoff_secs(std::uint64_t interval_secs, std::uint32_t rapid_restarts) {
+    const std::uint32_t k = std::min(rapid_restarts, MAX_BACKOFF_DOUBLINGS);
+    const std::uint64_t factor = std::uint64_t{1} << k;
+    const std::uint64_t doubled = saturating_mul(interval_secs, factor);
+    return std::max(interval_secs, std::min(MAX_BACKOFF_SECS, doubled));
+}
+
+bool closed_child_overdue(std::uint64_t now_ms, std::uint64_t closed_at_ms) {
+    return age_ms(now_ms, closed_at_ms) > CLOSED_EXIT_WAIT_MS;
 }
 
 bool liveness_is_fresh(const std::optional<LivenessRecord>& record, std::uint64_t now_ms,
@@ -47,7 +69,7 @@ TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
             return {Idle, UpdateYoung};
         case UpdateKind::PastGrace:
             if (facts.player_alive) return {Idle, UpdateOverdueAlive};
-            if (facts.verify_pending && facts.verify_started_at_ms == facts.update.started_at_ms) {
+            if (facts.verify_launch_for_ms == facts.update.started_at_ms) {
                 return {Idle, UpdateLaunchMade};
             }
             return {Launch, UpdateOverdue};

@@ -11,6 +11,12 @@
 namespace wd {
 
 inline constexpr std::uint64_t CLOCK_JUMP_SLACK_MS = 10'000;
+inline constexpr std::uint64_t MAX_BACKOFF_SECS = 60;
+inline constexpr std::uint32_t MAX_BACKOFF_DOUBLINGS = 6;
+// The exit codes the player's contract calls ordinary ends: 0, and 3, which a player returns
+// when it ends on purpose and expects to be started again. Neither is a recovery.
+inline constexpr std::uint32_t EXIT_CODE_DONE = 0;
+inline constexpr std::uint32_t EXIT_CODE_ENDED_ON_PURPOSE = 3;
 // A close without a comparable logon time holds for this long.
 inline constexpr std::uint64_t CLOSED_FLAG_MAX_AGE_MS = 43'200'000;
 // How long after the close the player the watchdog launched may take to exit by itself.
@@ -23,6 +29,20 @@ std::uint64_t age_ms(std::uint64_t now_ms, std::uint64_t then_ms);
 // True while `now_ms` lies in the window of `length_ms` that opens at `start_ms`: a window
 // that opens at a stored time in the future has not opened yet.
 bool within_window(std::uint64_t now_ms, std::uint64_t start_ms, std::uint64_t length_ms);
+
+// Whether the own child's exit with this code counts as a recovery.
+bool exit_is_recovery(std::uint32_t exit_code);
+
+// A launch attempt within the startup grace of the previous one (none: the first launch).
+bool is_rapid_restart(std::optional<std::uint64_t> since_last_launch_ms,
+                      const WatchdogConfig& config);
+
+// The pause after the n-th rapid restart: max(interval, min(60, interval * 2^min(n, 6))),
+// saturating.
+std::uint64_t backoff_secs(std::uint64_t interval_secs, std::uint32_t rapid_restarts);
+
+// The own child still runs longer after the operator's close than a player may take to exit.
+bool closed_child_overdue(std::uint64_t now_ms, std::uint64_t closed_at_ms);
 
 // A liveness record younger than the hang timeout: one exactly that old is stale, one stamped
 // in the future is fresh, and no record is never fresh.
@@ -63,8 +83,8 @@ struct TickFacts {
     std::uint64_t since_launch_ms = 0;  // since the last launch attempt, or since the start
     bool launched_before = false;       // a launch has been attempted since the start
     std::optional<std::uint64_t> adopted_started_at_ms;
-    bool verify_pending = false;
-    std::uint64_t verify_started_at_ms = 0;
+    // The update (its startedAtMs) whose one launch was made and not yet seen to end.
+    std::optional<std::uint64_t> verify_launch_for_ms;
 };
 
 enum class TickAction { Idle, StandDown, Hung, Launch };

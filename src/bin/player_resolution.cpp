@@ -73,15 +73,10 @@ std::string player_image_name(World& world, const std::optional<PlayerInfo>& pla
 std::string launch_image_name(World& world, const Path& exe) {
     const auto name = final_component(exe);
     if (!name) return {};
-    std::string image = utf16_to_utf8_lossy(*name);
-    const bool bare = exe.find_first_of(u"\\/:") == Path::npos;
-    const bool has_exe =
-        image.size() >= 4 && equals_ascii_nocase(image.substr(image.size() - 4), ".exe");
-    if (bare ? image.find('.') == std::string::npos
-             : !has_exe && world.path_kind(exe + u".exe") == PathKind::File) {
-        image += ".exe";
-    }
-    return image;
+    if (!has_folder_part(exe)) return utf16_to_utf8_lossy(bare_name_with_exe(*name));
+    const bool gains_exe =
+        !ends_with_exe(exe) && world.path_kind(exe + Path(EXE_EXTENSION)) == PathKind::File;
+    return utf16_to_utf8_lossy(gains_exe ? Path(*name) + Path(EXE_EXTENSION) : Path(*name));
 }
 
 std::optional<Path> resolve_player_exe(World& world) {
@@ -89,7 +84,7 @@ std::optional<Path> resolve_player_exe(World& world) {
         if (is_valid_utf16(*override_path) && qualifies(world, *override_path))
             return override_path;
     }
-    if (const auto info = read_player_info(world, player_info_path(world))) {
+    if (const auto info = read_player_info(world, player_info_path(world)).value) {
         Path exe = utf8_to_utf16_lossy(info->exe_path);
         if (qualifies(world, exe)) return exe;
     }

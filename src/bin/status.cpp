@@ -13,21 +13,6 @@
 namespace wd {
 namespace {
 
-// Missing, too large to be ours, unreadable, not what it should hold, or its value.
-template <typename Value, typename Parse>
-FileRead<Value> read_file(World& world, const std::optional<Path>& path, Parse parse) {
-    if (!path || world.path_kind(*path) == PathKind::Missing) return {};
-    if (const auto size = world.file_size(*path); size && *size > MAX_READ_BYTES) {
-        return {FileState::Oversized, std::nullopt};
-    }
-    const auto bytes = read_bytes(world, *path);
-    if (!bytes) return {FileState::Unreadable, std::nullopt};
-    std::optional<Value> value;
-    if (is_valid_utf8(*bytes)) value = parse(*bytes);
-    if (!value) return {FileState::Corrupt, std::nullopt};
-    return {FileState::Ok, std::move(value)};
-}
-
 // The last `count` lines of the log; only its end is read, so a log of any size will do.
 FileRead<std::vector<std::string>> read_log_tail(World& world, const std::optional<Path>& path,
                                                  std::size_t count) {
@@ -58,22 +43,6 @@ FileRead<std::vector<std::string>> read_log_tail(World& world, const std::option
 
 }  // namespace
 
-const char* file_state_name(FileState state) {
-    switch (state) {
-        case FileState::Missing:
-            return "missing";
-        case FileState::Unreadable:
-            return "unreadable";
-        case FileState::Oversized:
-            return "oversized";
-        case FileState::Corrupt:
-            return "corrupt";
-        case FileState::Ok:
-            return "ok";
-    }
-    return "ok";
-}
-
 StatusFacts gather_status(World& world, std::size_t log_lines) {
     StatusFacts f;
     f.config = read_config(world);
@@ -81,30 +50,27 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
     f.folder = watchdog_dir(world);
     f.folder_exists = f.folder && world.path_kind(*f.folder) == PathKind::Folder;
 
-    f.lock = read_file<std::uint32_t>(world, watchdog_file(world, LOCK_FILE), parse_lock_pid);
+    f.lock = parse_file(read_text_file(world, watchdog_file(world, LOCK_FILE)), parse_lock_pid);
     f.watchdog_running =
         f.lock.value && lock_holder_is_live(world, *f.lock.value, WATCHDOG_IMAGE_NAME);
 
-    f.player_info = read_file<PlayerInfo>(world, player_info_path(world), parse_player_info);
-    f.liveness = read_file<LivenessRecord>(world, watchdog_file(world, LIVENESS_FILE),
-                                           parse_liveness_record);
+    f.player_info = read_player_info(world, player_info_path(world));
+    f.liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
     Identification found = identify_player(world, false, f.player_info.value, f.liveness.value);
     f.player_alive = found.player_alive;
     f.player_pid = found.adopted_pid;
     f.player_image = std::move(found.image_name);
     f.liveness_fresh = liveness_is_fresh(f.liveness.value, f.now_ms, f.config.hang_timeout_ms);
 
-    f.close = read_file<ClosedFlag>(world, watchdog_file(world, CLOSED_FILE), parse_closed_flag);
+    f.close = read_closed_flag(world, watchdog_file(world, CLOSED_FILE));
     f.close_in_force =
         f.close.value && close_is_current(*f.close.value, world.session_logon_time(), f.now_ms);
-    f.update_file =
-        read_file<UpdatingSentinel>(world, updating_path(world), parse_updating_sentinel);
+    f.update_file = read_updating_sentinel(world, updating_path(world));
     f.update = classify_update(f.update_file.value, f.config, f.now_ms);
 
-    f.recoveries = read_file<std::uint64_t>(world, watchdog_file(world, RECOVERIES_FILE),
-                                            parse_recovery_count);
-    f.last_recovery = read_file<LastCrashRecord>(world, watchdog_file(world, LAST_CRASH_FILE),
-                                                 parse_last_crash_record);
+    f.recoveries = parse_file(read_text_file(world, watchdog_file(world, RECOVERIES_FILE)),
+                              parse_recovery_count);
+    f.last_recovery = read_last_crash_record(world, watchdog_file(world, LAST_CRASH_FILE));
     f.log_tail = read_log_tail(world, watchdog_file(world, LOG_FILE), log_lines);
     return f;
 }
@@ -139,11 +105,12 @@ std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& a
         } else if (arg == "--help" || arg == "-h" || arg == "/?") {
             options.help = true;
         } else if (arg == "--lines") {
-            const auto n = i + 1 < args.size()
-                               ? parse_unsigned_decimal(std::string_view(args[i + 1]), 1000)
-                               : std::nullopt;
+            const auto n =
+                i + 1 < args.size()
+                    ? parse_unsigned_decimal(std::string_view(args[i + 1]), MAX_STATUS_LOG_LINES)
+                    : std::nullopt;
             if (!n) {
-                error = "--lines needs a number from 0 to 1000";
+                error = "--lines needs a number from 0 to " + std::to_string(MAX_STATUS_LOG_LINES);
                 return std::nullopt;
             }
             options.lines = static_cast<std::size_t>(*n);
@@ -157,16 +124,21 @@ std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& a
 }
 
 std::string status_usage() {
+    const std::string lines_max = std::to_string(MAX_STATUS_LOG_LINES);
     return "usage: watchdog-status [--json] [--lines N]\n"
            "\n"
            "Reports, for the user it runs as, whether the watchdog and the player run, the\n"
            "player's liveness against the hang timeout, an operator close or an update in\n"
            "force, the recovery count, the last recovery and the last N lines of the log\n"
-           "(10 by default). Settings are read from the environment as the watchdog reads\n"
+           "(" +
+           std::to_string(DEFAULT_STATUS_LOG_LINES) +
+           " by default). Settings are read from the environment as the watchdog reads\n"
            "them. Changes nothing.\n"
            "\n"
            "  --json      the same facts as one JSON object\n"
-           "  --lines N   how many log lines to show (0 to 1000)\n"
+           "  --lines N   how many log lines to show (0 to " +
+           lines_max +
+           ")\n"
            "\n"
            "Exit status: 0 healthy (a watchdog runs; the player is alive with a fresh liveness\n"
            "record); 1 needs a look (the player not alive, liveness stale or missing, a close or\n"

@@ -19,15 +19,7 @@
 namespace wd {
 
 inline constexpr std::size_t DEFAULT_STATUS_LOG_LINES = 10;
-
-// How one of the watchdog's files was found.
-enum class FileState { Missing, Unreadable, Oversized, Corrupt, Ok };
-
-template <typename Value>
-struct FileRead {
-    FileState state = FileState::Missing;
-    std::optional<Value> value;  // when Ok
-};
+inline constexpr std::size_t MAX_STATUS_LOG_LINES = 1000;
 
 struct StatusFacts {
     std::uint64_t now_ms = 0;
@@ -54,9 +46,6 @@ struct StatusFacts {
     FileRead<LastCrashRecord> last_recovery;
     FileRead<std::vector<std::string>> log_tail;  // the last lines, oldest first
 };
-
-// "missing", "unreadable", "oversized", "corrupt" or "ok".
-const char* file_state_name(FileState state);
 
 // Reads everything the report needs, with the settings as the watchdog reads them.
 StatusFacts gather_status(World& world, std::size_t log_lines);

@@ -4,15 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "base/clock_units.h"
 #include "base/text.h"
 #include "base/win32.h"
 #include "base/win32_world.h"
 #include "bin/status.h"
-#include "state/log.h"
 
 namespace {
 
 constexpr int USAGE_ERROR = 3;
+// 9999-12-31 23:59:59 UTC: the system converts no later time to a calendar date.
+constexpr std::uint64_t LAST_CALENDAR_MS = 253'402'300'799'000;
 
 // Wall-clock milliseconds as the local date and time, "-" when the system cannot convert it.
 std::string local_time(std::uint64_t ms) {
@@ -20,7 +22,7 @@ std::string local_time(std::uint64_t ms) {
     FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
     FILETIME local{};
     SYSTEMTIME t{};
-    if (ms > 253'402'300'799'000ULL || !::FileTimeToLocalFileTime(&utc, &local) ||
+    if (ms > LAST_CALENDAR_MS || !::FileTimeToLocalFileTime(&utc, &local) ||
         !::FileTimeToSystemTime(&local, &t)) {
         return "-";
     }

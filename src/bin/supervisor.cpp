@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 #include <utility>
 
 #include "base/saturating.h"
@@ -13,13 +12,6 @@
 #include "state/recovery.h"
 
 namespace wd {
-namespace {
-
-bool recorded_exit(std::uint32_t code) {
-    return code != 0 && code != 3;
-}
-
-}  // namespace
 
 std::string exit_description(std::uint32_t exit_code) {
     if (static_cast<std::int32_t>(exit_code) >= 0) return "code " + std::to_string(exit_code);
@@ -46,10 +38,10 @@ ChildSeen detect_exit(World& world, SupervisorState& state) {
         seen.ended_pid = state.child->pid();
         const std::string text = "player exited (" + exit_description(ended->exit_code) + ")";
         log_line(world, text);
-        if (recorded_exit(ended->exit_code)) record_recovery(world, text);
+        if (exit_is_recovery(ended->exit_code)) record_recovery(world, text);
     }
     state.child.reset();  // lets go of the handles
-    state.verify_pending = false;
+    state.verify_launch_for_ms.reset();
     return seen;
 }
 
@@ -58,7 +50,7 @@ ChildSeen detect_exit(World& world, SupervisorState& state) {
 // launching beside it; the first such tick says so.
 bool found_self_started_player(World& world, SupervisorState& state) {
     const std::string image =
-        player_image_name(world, read_player_info(world, player_info_path(world)));
+        player_image_name(world, read_player_info(world, player_info_path(world)).value);
     for (const std::uint32_t pid : pids_running_as(world, image)) {
         if (pid == world.current_pid()) continue;
         if (!std::exchange(state.waiting_for_self_started, true)) {
@@ -72,30 +64,30 @@ bool found_self_started_player(World& world, SupervisorState& state) {
 
 // The launch: resolve, count a rapid restart, start, and mark the one launch an overdue
 // update allows. Returns the pause that follows.
-std::uint64_t launch(World& world, const WatchdogConfig& config, SupervisorState& state,
-                     const TickFacts& facts, bool for_overdue_update) {
+Pause launch(World& world, const WatchdogConfig& config, SupervisorState& state,
+             const TickFacts& facts, bool for_overdue_update) {
+    Pause pause{config.check_interval_secs, true};
     const auto exe = resolve_player_exe(world);
     if (!exe) {
         log_line(world, "cannot resolve player exe (no player.json / override / sibling)");
-        return config.check_interval_secs;
+        return pause;
     }
-    std::uint64_t pause = config.check_interval_secs;
-    if (state.launched_at_ns &&
-        elapsed_ms(*state.launched_at_ns, world.monotonic_ns()) < config.startup_grace_ms) {
-        if (state.rapid_restarts < std::numeric_limits<std::uint32_t>::max())
-            ++state.rapid_restarts;
-        pause = backoff_secs(config.check_interval_secs, state.rapid_restarts);
-        state.backing_off = true;
+    const auto since_last =
+        state.launched_at_ns
+            ? std::optional(elapsed_ms(*state.launched_at_ns, world.monotonic_ns()))
+            : std::nullopt;
+    if (is_rapid_restart(since_last, config)) {
+        state.rapid_restarts = saturating_increment(state.rapid_restarts);
+        pause = {backoff_secs(config.check_interval_secs, state.rapid_restarts), false};
         log_line(world, "rapid restart #" + std::to_string(state.rapid_restarts) +
-                            "; backing off " + std::to_string(pause) + "s");
+                            "; backing off " + std::to_string(pause.secs) + "s");
     }
     // Storing a new child lets go of any old one without ending it.
     state.child = spawn_player(world, *exe);
     state.launched_at_ns = world.monotonic_ns();
     if (for_overdue_update) {
         log_line(world, "verify-pending: launched player after update grace");
-        state.verify_started_at_ms = facts.update.started_at_ms;
-        state.verify_pending = true;
+        state.verify_launch_for_ms = facts.update.started_at_ms;
     }
     return pause;
 }
@@ -111,24 +103,23 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
 
     const ChildSeen child = detect_exit(world, state);
 
-    const auto liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
+    const auto liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE)).value;
     facts.liveness_fresh = liveness_is_fresh(liveness, facts.now_ms, config.hang_timeout_ms);
 
-    const auto player = read_player_info(world, player_info_path(world));
+    const auto player = read_player_info(world, player_info_path(world)).value;
     // With the wake on, the tick after an exit is the one that relaunches at the speed of
     // process creation: the pid that just ended is not asked about again.
     Identification found = identify_player(world, child.running, player, liveness,
                                            config.wake_on_exit ? child.ended_pid : 0);
     facts.player_alive = found.player_alive;
-    if (found.adopted_pid) state.adopted_pid = *found.adopted_pid;
+    if (found.adopted_pid) state.adopted_pid = found.adopted_pid;
     facts.adopted_started_at_ms = found.adopted_started_at_ms;
 
     facts.update = read_update_state(world, config, facts.now_ms);
     facts.since_launch_ms =
         elapsed_ms(state.launched_at_ns.value_or(state.started_at_ns), now_instant_ns);
     facts.launched_before = state.launched_at_ns.has_value();
-    facts.verify_pending = state.verify_pending;
-    facts.verify_started_at_ms = state.verify_started_at_ms;
+    facts.verify_launch_for_ms = state.verify_launch_for_ms;
     return std::move(found.image_name);
 }
 
@@ -136,19 +127,6 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
 
 std::uint64_t elapsed_ms(std::uint64_t from_ns, std::uint64_t to_ns) {
     return to_ns >= from_ns ? (to_ns - from_ns) / 1'000'000 : 0;
-}
-
-std::uint64_t backoff_secs(std::uint64_t interval_secs, std::uint32_t rapid_restarts) {
-    const std::uint32_t k = std::min(rapid_restarts, MAX_BACKOFF_DOUBLINGS);
-    const std::uint64_t factor = std::uint64_t{1} << k;
-    const std::uint64_t doubled = saturating_mul(interval_secs, factor);
-    return std::max(interval_secs, std::min(MAX_BACKOFF_SECS, doubled));
-}
-
-std::uint32_t take_sleep_slice_ms(std::uint64_t& remaining_secs) {
-    const std::uint64_t slice = std::min(remaining_secs, SLEEP_SLICE_SECS);
-    remaining_secs -= slice;
-    return static_cast<std::uint32_t>(slice * 1000);
 }
 
 SupervisorState initial_state(World& world) {
@@ -162,7 +140,7 @@ SupervisorState initial_state(World& world) {
 CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint64_t now_ms) {
     const auto path = watchdog_file(world, CLOSED_FILE);
     if (!path) return CloseDecision::NotClosed;
-    const auto flag = read_closed_flag(world, path);
+    const auto flag = read_closed_flag(world, path).value;
     if (!flag) return CloseDecision::NotClosed;
 
     if (!close_is_current(*flag, world.session_logon_time(), now_ms)) {
@@ -179,7 +157,7 @@ CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint6
     if (state.child) {
         if (!std::holds_alternative<ChildRunning>(state.child->poll())) {
             state.child.reset();
-        } else if (age_ms(now_ms, flag->closed_at) > CLOSED_EXIT_WAIT_MS) {
+        } else if (closed_child_overdue(now_ms, flag->closed_at)) {
             log_line(world, "closed player did not exit - ending it");
             end_child(std::move(state.child));
         }
@@ -188,10 +166,11 @@ CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint6
 }
 
 UpdateState read_update_state(World& world, const WatchdogConfig& config, std::uint64_t now_ms) {
-    return classify_update(read_updating_sentinel(world, updating_path(world)), config, now_ms);
+    return classify_update(read_updating_sentinel(world, updating_path(world)).value, config,
+                           now_ms);
 }
 
-std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorState& state) {
+Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& state) {
     const std::uint64_t now_instant_ns = world.monotonic_ns();
     TickFacts facts;
     facts.now_ms = world.wall_clock_ms();
@@ -203,14 +182,11 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
     }
     const TickDecision decision = decide_tick(facts, config);
 
-    state.backing_off = false;
-    std::uint64_t pause = config.check_interval_secs;
+    Pause pause{config.check_interval_secs, true};
     switch (decision.action) {
         case TickAction::StandDown:
-            state.standing_down = true;
-            state.prev_wall_ms = facts.now_ms;
-            state.prev_instant_ns = now_instant_ns;
-            return pause;
+            pause.wake_may_end = false;
+            break;
         case TickAction::Idle:
             if (resets_rapid_restarts(facts, decision)) state.rapid_restarts = 0;
             break;
@@ -220,8 +196,8 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
             record_recovery(world, "player hung - ended and started again");
             if (state.child) {
                 end_child(std::move(state.child));
-            } else {
-                force_end_process(world, state.adopted_pid, image_name);
+            } else if (state.adopted_pid) {
+                force_end_process(world, *state.adopted_pid, image_name);
             }
             pause = launch(world, config, state, facts, false);
             break;
@@ -235,16 +211,16 @@ std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorSta
             break;
     }
 
-    state.standing_down = false;
+    state.standing_down = decision.action == TickAction::StandDown;
     state.prev_wall_ms = facts.now_ms;
     state.prev_instant_ns = now_instant_ns;
     return pause;
 }
 
 void pause_after_tick(World& world, const WatchdogConfig& config, SupervisorState& state,
-                      std::uint64_t secs) {
-    if (!config.wake_on_exit || !state.child || state.standing_down || state.backing_off ||
-        secs == 0) {
+                      Pause pause) {
+    std::uint64_t secs = pause.secs;
+    if (!config.wake_on_exit || !state.child || !pause.wake_may_end || secs == 0) {
         world.sleep_secs(secs);
         return;
     }

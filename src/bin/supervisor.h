@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "base/clock_units.h"
 #include "base/world.h"
 #include "bin/config.h"
 #include "bin/decision.h"
@@ -13,23 +14,28 @@
 
 namespace wd {
 
-inline constexpr std::uint64_t MAX_BACKOFF_SECS = 60;
-inline constexpr std::uint32_t MAX_BACKOFF_DOUBLINGS = 6;
-
 // Lives from tick to tick.
 struct SupervisorState {
     PlayerChild child;
     std::uint64_t started_at_ns = 0;
     std::optional<std::uint64_t> launched_at_ns;
     std::uint32_t rapid_restarts = 0;
-    bool standing_down = false;
-    std::uint32_t adopted_pid = 0;
+    bool standing_down = false;  // the last tick stood down: its line and the taskbar are done
+    std::optional<std::uint32_t> adopted_pid;  // the player last found running, not the child
     std::uint64_t prev_wall_ms = 0;
     std::uint64_t prev_instant_ns = 0;
-    bool verify_pending = false;
-    std::uint64_t verify_started_at_ms = 0;
-    bool backing_off = false;               // the last tick's pause is a rapid-restart back-off
+    // The update (its startedAtMs) whose one launch after the grace was made, until the
+    // player of that launch is seen to end.
+    std::optional<std::uint64_t> verify_launch_for_ms;
     bool waiting_for_self_started = false;  // a self-started player's wait has been logged
+};
+
+// The pause a tick asks for: its length, and whether the own child's end may cut it short
+// (not after a stand-down or a rapid-restart back-off).
+struct Pause {
+    std::uint64_t secs = 0;
+    bool wake_may_end = false;
+    bool operator==(const Pause&) const = default;
 };
 
 // "code <n>" for a player's exit: decimal when the code read as signed 32 bits is not negative,
@@ -38,9 +44,6 @@ std::string exit_description(std::uint32_t exit_code);
 
 // Whole milliseconds from `from` to `to` on the monotonic clock; 0 when it went backwards.
 std::uint64_t elapsed_ms(std::uint64_t from_ns, std::uint64_t to_ns);
-
-// max(interval, min(60, interval * 2^min(k, 6))), saturating.
-std::uint64_t backoff_secs(std::uint64_t interval_secs, std::uint32_t rapid_restarts);
 
 SupervisorState initial_state(World& world);
 
@@ -54,19 +57,13 @@ CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint6
 // cap, or no update (none, invalid or stale).
 UpdateState read_update_state(World& world, const WatchdogConfig& config, std::uint64_t now_ms);
 
-// Runs one tick and returns the pause in seconds that must follow it.
-std::uint64_t run_tick(World& world, const WatchdogConfig& config, SupervisorState& state);
+// Runs one tick and returns the pause that must follow it.
+Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& state);
 
-// The next piece of a long sleep, taken off `remaining_secs`: at most a day, so that an
-// interval of any size stays that long instead of wrapping into a short sleep.
-inline constexpr std::uint64_t SLEEP_SLICE_SECS = 86'400;
-std::uint32_t take_sleep_slice_ms(std::uint64_t& remaining_secs);
-
-// The pause after a tick, `secs` long. With the wake on, a pause that follows a tick with the
-// own child running ends as soon as that child ends, unless the tick stood down or backed off;
-// any other pause, and one whose wait fails, is slept in full.
+// The pause after a tick. With the wake on, a pause the tick lets the wake end ends as soon as
+// the own child ends; any other pause, and one whose wait fails, is slept in full.
 void pause_after_tick(World& world, const WatchdogConfig& config, SupervisorState& state,
-                      std::uint64_t secs);
+                      Pause pause);
 
 // Ticks and pauses for ever.
 [[noreturn]] void supervise(World& world, const WatchdogConfig& config);

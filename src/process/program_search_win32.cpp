@@ -52,8 +52,7 @@ std::vector<Path> program_search_folders() {
 }
 
 std::optional<Path> find_program(std::u16string_view name, const std::vector<Path>& folders) {
-    Path file(name);
-    if (file.find(u'.') == Path::npos) file += u".exe";
+    const Path file = bare_name_with_exe(name);
     for (const auto& folder : folders) {
         Path candidate = join(folder, file);
         if (is_file(candidate)) return candidate;

@@ -1,4 +1,11 @@
+// The session part of Win32World: the environment, the standard error stream, the user's
+// roaming folder, the session's logon time and the taskbar.
 #include "process/session_win32.h"
+
+#include <vector>
+
+#include <knownfolders.h>
+#include <shlobj.h>
 
 namespace wd::win32 {
 
@@ -22,9 +29,57 @@ std::optional<std::int64_t> session_logon_time(const SessionQuery& api) {
 
 namespace wd {
 
+std::optional<std::u16string> Win32World::env(std::u16string_view name) {
+    const std::wstring wide_name = win32::to_wide(name);
+    std::vector<wchar_t> buffer(256);
+    for (;;) {
+        ::SetLastError(ERROR_SUCCESS);
+        const DWORD n = ::GetEnvironmentVariableW(wide_name.c_str(), buffer.data(),
+                                                  static_cast<DWORD>(buffer.size()));
+        if (n == 0) {
+            if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+            return std::u16string();
+        }
+        if (n < buffer.size()) return win32::from_wide(buffer.data(), n);
+        buffer.resize(n);  // n counts the terminating NUL when the buffer was too small
+    }
+}
+
+void Win32World::echo_stderr(std::string_view bytes) {
+    const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+    win32::write_all(err, bytes);  // a stream that refuses the line loses only the echo
+}
+
+// FOLDERID_RoamingAppData of the calling user, not created when missing; none on failure.
+std::optional<Path> Win32World::roaming_app_data() {
+    PWSTR raw = nullptr;
+    const HRESULT hr =
+        ::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DEFAULT, nullptr, &raw);
+    std::optional<Path> result;
+    if (SUCCEEDED(hr) && raw != nullptr) {
+        result = win32::from_wide(raw, static_cast<std::size_t>(::lstrlenW(raw)));
+    }
+    ::CoTaskMemFree(raw);  // owed on failure too
+    return result;
+}
+
 std::optional<std::int64_t> Win32World::session_logon_time() {
     return win32::session_logon_time(
         win32::SessionQuery{::WTSQuerySessionInformationW, ::WTSFreeMemory});
+}
+
+// Asks every taskbar window ("Shell_TrayWnd", then each "Shell_SecondaryTrayWnd") to show
+// itself. Does nothing when there is no shell; reports nothing.
+void Win32World::show_taskbar() {
+    for (const wchar_t* window_class : {L"Shell_TrayWnd", L"Shell_SecondaryTrayWnd"}) {
+        HWND previous = nullptr;
+        while (HWND found = ::FindWindowExW(nullptr, previous, window_class, nullptr)) {
+            // Posted to the window's own thread: a hung shell cannot block the watchdog.
+            ::ShowWindowAsync(found, SW_SHOW);
+            previous = found;
+        }
+    }
 }
 
 }  // namespace wd

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "base/win32.h"
-#include "base/win32_world.h"
 #include "process/command_line.h"
 #include "process/create_process_win32.h"
 #include "process/program_search_win32.h"
@@ -204,17 +203,3 @@ std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
 }
 
 }  // namespace wd::win32
-
-namespace wd {
-
-std::optional<std::string> Win32World::run_tool_output(std::u16string_view name,
-                                                       const std::vector<std::u16string>& args) {
-    return win32::run_tool_output(name, args, win32::TOOL_TIMEOUT_MS);
-}
-
-std::optional<std::uint32_t> Win32World::run_tool_status(std::u16string_view name,
-                                                         const std::vector<std::u16string>& args) {
-    return win32::run_tool_status(name, args, win32::TOOL_TIMEOUT_MS);
-}
-
-}  // namespace wd

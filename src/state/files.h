@@ -1,10 +1,11 @@
-// Whole-file reads that turn every failure into absent, and the names of the temporary
-// files through which whole-file replacements go.
+// Whole-file reads that say how a file was found, and the names of the temporary files through
+// which whole-file replacements go.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/path.h"
 #include "base/world.h"
@@ -16,10 +17,37 @@ namespace wd {
 inline constexpr std::uint64_t MAX_READ_BYTES = 1u << 20;
 
 // The whole file, or none when it is missing, unreadable or larger than MAX_READ_BYTES.
-std::optional<std::string> read_bytes(World& world, const Path& path);
+std::optional<std::string> read_file_bytes(World& world, const Path& path);
 
-// As read_bytes, and none unless the bytes are valid UTF-8. Nothing is trimmed or removed.
+// As read_file_bytes, and none unless the bytes are valid UTF-8. Nothing is trimmed or removed.
 std::optional<std::string> read_text(World& world, const Path& path);
+
+// How a file was found, when it was read for what it holds.
+enum class FileState { Missing, Unreadable, Oversized, Corrupt, Ok };
+
+// "missing", "unreadable", "oversized", "corrupt" or "ok".
+const char* file_state_name(FileState state);
+
+// A file's value (when Ok), or why there is none.
+template <typename Value>
+struct FileRead {
+    FileState state = FileState::Missing;
+    std::optional<Value> value;
+};
+
+// The file as UTF-8 text: Ok; Corrupt when it is not UTF-8; Missing (also for no path),
+// Oversized or Unreadable when it cannot be had. Only a failed read asks the system why.
+FileRead<std::string> read_text_file(World& world, const std::optional<Path>& path);
+
+// The text's value through `parse`: Ok, Corrupt when `parse` gives none, or the text's state.
+template <typename Parse>
+auto parse_file(FileRead<std::string> text, Parse parse)
+    -> FileRead<typename decltype(parse(std::string_view()))::value_type> {
+    if (!text.value) return {text.state, std::nullopt};
+    auto value = parse(std::string_view(*text.value));
+    if (!value) return {FileState::Corrupt, std::nullopt};
+    return {FileState::Ok, std::move(value)};
+}
 
 // The temporary sibling for replacing `target`: "." + final component + ".tmp." + pid + "." +
 // sequence, the component shown with U+FFFD for unpaired surrogates, "state" when the target

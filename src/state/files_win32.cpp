@@ -1,4 +1,5 @@
-#include "state/files_win32.h"
+// The file part of Win32World: tolerant reads, whole-file replacement, appends, folders.
+#include "base/win32_world.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +17,7 @@ using win32::from_wide;
 using win32::UniqueFile;
 using win32::UniqueFind;
 using win32::win_path;
+using win32::write_all;
 
 namespace {
 
@@ -31,17 +33,6 @@ UniqueFile open_for_reading(const Path& path) {
     if (!wide) return UniqueFile();
     return UniqueFile(::CreateFileW(wide->c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-OsError write_all(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD written = 0;
-        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return ::GetLastError();
-        if (written == 0) return ERROR_WRITE_FAULT;  // failed to write whole buffer
-        bytes.remove_prefix(written);
-    }
-    return ERROR_SUCCESS;
 }
 
 OsError rename_by_handle(const std::wstring& temp, const std::wstring& target) {

@@ -5,11 +5,6 @@
 
 namespace wd {
 
-std::uint64_t wall_clock_ms_from_filetime(std::int64_t ticks) {
-    if (ticks < UNIX_EPOCH_AS_FILETIME) return 0;
-    return static_cast<std::uint64_t>(ticks - UNIX_EPOCH_AS_FILETIME) / 10'000;
-}
-
 std::string format_log_line(std::uint64_t wall_ms, std::string_view message) {
     std::string line;
     line.reserve(message.size() + 24);

@@ -6,14 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/clock_units.h"
 #include "base/world.h"
 
 namespace wd {
-
-inline constexpr std::int64_t UNIX_EPOCH_AS_FILETIME = 116'444'736'000'000'000;
-
-// A system time in 100 ns units since 1601 as milliseconds since 1970; 0 before 1970.
-std::uint64_t wall_clock_ms_from_filetime(std::int64_t ticks);
 
 // "[" + ms in decimal + "] " + message + line feed.
 std::string format_log_line(std::uint64_t wall_ms, std::string_view message);

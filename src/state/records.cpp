@@ -35,15 +35,6 @@ constexpr std::array<FieldSpec, 2> LAST_CRASH_FIELDS{{
     {"at", Kind::U64, true},
 }};
 
-template <typename Record>
-std::optional<Record> read_record(World& world, const std::optional<Path>& path,
-                                  std::optional<Record> (*parse)(std::string_view)) {
-    if (!path) return std::nullopt;
-    const auto text = read_text(world, *path);
-    if (!text) return std::nullopt;
-    return parse(*text);
-}
-
 }  // namespace
 
 std::optional<ClosedFlag> parse_closed_flag(std::string_view text) {
@@ -81,18 +72,20 @@ std::optional<LastCrashRecord> parse_last_crash_record(std::string_view text) {
                            *optional_of<std::uint64_t>((*f)[1])};
 }
 
-std::optional<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path) {
-    return read_record(world, path, parse_closed_flag);
+FileRead<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path) {
+    return parse_file(read_text_file(world, path), parse_closed_flag);
 }
-std::optional<PlayerInfo> read_player_info(World& world, const std::optional<Path>& path) {
-    return read_record(world, path, parse_player_info);
+FileRead<PlayerInfo> read_player_info(World& world, const std::optional<Path>& path) {
+    return parse_file(read_text_file(world, path), parse_player_info);
 }
-std::optional<LivenessRecord> read_liveness_record(World& world, const std::optional<Path>& path) {
-    return read_record(world, path, parse_liveness_record);
+FileRead<LivenessRecord> read_liveness_record(World& world, const std::optional<Path>& path) {
+    return parse_file(read_text_file(world, path), parse_liveness_record);
 }
-std::optional<UpdatingSentinel> read_updating_sentinel(World& world,
-                                                       const std::optional<Path>& path) {
-    return read_record(world, path, parse_updating_sentinel);
+FileRead<UpdatingSentinel> read_updating_sentinel(World& world, const std::optional<Path>& path) {
+    return parse_file(read_text_file(world, path), parse_updating_sentinel);
+}
+FileRead<LastCrashRecord> read_last_crash_record(World& world, const std::optional<Path>& path) {
+    return parse_file(read_text_file(world, path), parse_last_crash_record);
 }
 
 }  // namespace wd

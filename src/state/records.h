@@ -8,6 +8,7 @@
 
 #include "base/path.h"
 #include "base/world.h"
+#include "state/files.h"
 
 namespace wd {
 
@@ -39,7 +40,7 @@ struct UpdatingSentinel {
 
 // last-crash.json: the last recovery, as the watchdog wrote it.
 struct LastCrashRecord {
-    std::string what;     // "what", the log line
+    std::string what;      // "what", the log line
     std::uint64_t at = 0;  // "at", ms since 1970
 };
 
@@ -52,11 +53,12 @@ std::optional<LivenessRecord> parse_liveness_record(std::string_view text);
 std::optional<UpdatingSentinel> parse_updating_sentinel(std::string_view text);
 std::optional<LastCrashRecord> parse_last_crash_record(std::string_view text);
 
-// The file read as UTF-8 and parsed; none when the path is none or on any failure.
-std::optional<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path);
-std::optional<PlayerInfo> read_player_info(World& world, const std::optional<Path>& path);
-std::optional<LivenessRecord> read_liveness_record(World& world, const std::optional<Path>& path);
-std::optional<UpdatingSentinel> read_updating_sentinel(World& world,
-                                                       const std::optional<Path>& path);
+// The file read as UTF-8 and parsed, and how it was found: the one reader of every record,
+// for the watchdog (which takes `.value`, absent on any failure) and the status report alike.
+FileRead<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path);
+FileRead<PlayerInfo> read_player_info(World& world, const std::optional<Path>& path);
+FileRead<LivenessRecord> read_liveness_record(World& world, const std::optional<Path>& path);
+FileRead<UpdatingSentinel> read_updating_sentinel(World& world, const std::optional<Path>& path);
+FileRead<LastCrashRecord> read_last_crash_record(World& world, const std::optional<Path>& path);
 
 }  // namespace wd

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "base/saturating.h"
 #include "base/text.h"
 #include "state/files.h"
 #include "state/paths.h"
@@ -58,10 +59,8 @@ std::optional<std::uint64_t> parse_recovery_count(std::string_view counter_text)
 }
 
 std::uint64_t next_recovery_count(const std::optional<std::string>& counter_text) {
-    constexpr auto MAX = std::numeric_limits<std::uint64_t>::max();
     if (!counter_text) return 1;
-    const auto old = parse_recovery_count(*counter_text).value_or(0);
-    return old == MAX ? MAX : old + 1;
+    return saturating_increment(parse_recovery_count(*counter_text).value_or(0));
 }
 
 namespace {
@@ -80,7 +79,7 @@ void record_recovery(World& world, std::string_view what) {
     if (const auto dir = watchdog_dir(world)) {
         const Path counter = join(*dir, RECOVERIES_FILE);
         world.create_dirs(*dir);
-        auto text = read_bytes(world, counter);
+        auto text = read_file_bytes(world, counter);
         // Counting from 1 over a counter that only could not be read would lose the count
         // for good once the file is free again: this one recovery goes uncounted instead.
         if (text || !counter_held_by_another(world, counter)) {

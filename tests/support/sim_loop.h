@@ -25,10 +25,11 @@ class Loop {
           state_(initial_state(world)),
           read_(world.stderr_text.size()) {}
 
+    // The tick's pause in seconds.
     std::uint64_t tick() {
-        const std::uint64_t pause = run_tick(world_, config_, state_);
+        const Pause pause = run_tick(world_, config_, state_);
         pause_after_tick(world_, config_, state_, pause);
-        return pause;
+        return pause.secs;
     }
     void ticks(int n) {
         for (int i = 0; i < n; ++i) tick();

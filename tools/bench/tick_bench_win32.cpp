@@ -9,9 +9,9 @@
 #include <string>
 
 #include "base/win32.h"
+#include "base/win32_world.h"
 #include "bin/config.h"
 #include "bin/supervisor.h"
-#include "base/win32_world.h"
 
 // After <windows.h>.
 #include <psapi.h>
@@ -120,7 +120,7 @@ int wmain(int argc, wchar_t** argv) {
     const double cpu_start = cpu_seconds();
     const std::uint64_t wall_start = world.monotonic_ns();
     for (std::uint64_t i = 1; i <= ticks; ++i) {
-        world.sleep_secs(run_tick(world, config, state));
+        world.sleep_secs(run_tick(world, config, state).secs);
         if (i == 100) at_100 = footprint();
     }
     const double wall = static_cast<double>(world.monotonic_ns() - wall_start) / 1e9;

@@ -13,7 +13,6 @@
 #include "base/win32.h"
 #include "base/win32_world.h"
 #include "state/files.h"
-#include "state/files_win32.h"
 #include "state/paths.h"
 
 namespace {

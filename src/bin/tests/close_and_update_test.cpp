@@ -235,7 +235,7 @@ TEST(Update, NoLaunchWithinTheGraceThenOneVerifyPendingLaunch) {
     EXPECT_TRUE(loop.messages().empty());
     loop.tick();  // 120 s
     EXPECT_EQ(loop.messages(), (std::vector<std::string>{spawned(1000), VERIFY}));
-    EXPECT_TRUE(loop.state().verify_pending);
+    EXPECT_TRUE(loop.state().verify_launch_for_ms);
     loop.ticks(20);
     EXPECT_TRUE(loop.messages().empty());
 }
@@ -304,10 +304,10 @@ TEST(Update, AVerifyPendingChildThatCannotBePolledClearsTheMark) {
     Loop loop(world);
     loop.tick();
     EXPECT_EQ(loop.messages(), (std::vector<std::string>{spawned(1000), VERIFY}));
-    ASSERT_TRUE(loop.state().verify_pending);
+    ASSERT_TRUE(loop.state().verify_launch_for_ms);
     world.processes.at(1000).poll_fails = true;
     loop.tick();
-    EXPECT_FALSE(loop.state().verify_pending);
+    EXPECT_FALSE(loop.state().verify_launch_for_ms);
     EXPECT_FALSE(loop.state().child);
     EXPECT_TRUE(loop.messages().empty());
     EXPECT_EQ(loop.state().adopted_pid, 1000u);

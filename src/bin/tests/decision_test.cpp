@@ -104,8 +104,7 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          [](TickFacts& f, auto&, auto& o) {
              f.update = o;
              f.player_alive = false;
-             f.verify_pending = true;
-             f.verify_started_at_ms = o.started_at_ms;
+             f.verify_launch_for_ms = o.started_at_ms;
          },
          {Idle, UpdateLaunchMade},
          false},
@@ -113,8 +112,7 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          [](TickFacts& f, auto&, auto& o) {
              f.update = o;
              f.player_alive = false;
-             f.verify_pending = true;
-             f.verify_started_at_ms = o.started_at_ms - 1;
+             f.verify_launch_for_ms = o.started_at_ms - 1;
          },
          {Launch, UpdateOverdue},
          false},
@@ -125,6 +123,34 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
         const TickDecision got = decide_tick(facts, WatchdogConfig{});
         EXPECT_TRUE(got == row.want) << row.rule;
         EXPECT_EQ(resets_rapid_restarts(facts, got), row.resets) << row.rule;
+    }
+}
+
+// The rules a tick applies on the way: which exits are recoveries, which launch is a rapid
+// restart, and when a closed own child has had its time to exit.
+TEST(TickRules, ExitsLaunchesAndClosedChildren) {
+    const struct {
+        std::uint32_t code;
+        bool recovery;
+    } exits[] = {{0, false}, {3, false},          {1, true},
+                 {2, true},  {3221225477u, true}, {UINT32_MAX, true}};
+    for (const auto& e : exits) EXPECT_EQ(exit_is_recovery(e.code), e.recovery) << e.code;
+
+    const struct {
+        std::optional<std::uint64_t> since_ms;
+        bool rapid;
+    } launches[] = {{std::nullopt, false}, {0, true}, {59'999, true}, {60'000, false}};
+    for (const auto& l : launches) {
+        EXPECT_EQ(is_rapid_restart(l.since_ms, WatchdogConfig{}), l.rapid)
+            << l.since_ms.value_or(UINT64_MAX);
+    }
+
+    const struct {
+        std::uint64_t closed_at;
+        bool overdue;
+    } closes[] = {{NOW - 15'000, false}, {NOW - 15'001, true}, {NOW + 60'000, false}};
+    for (const auto& c : closes) {
+        EXPECT_EQ(closed_child_overdue(NOW, c.closed_at), c.overdue) << c.closed_at;
     }
 }
 

@@ -211,10 +211,10 @@ class Soak {
         if (const auto lock = read_text(world_, LOCK)) {
             if (const auto pid = parse_lock_pid(*lock)) pids.push_back(*pid);
         }
-        if (const auto liveness = read_liveness_record(world_, LIVENESS)) {
+        if (const auto liveness = read_liveness_record(world_, LIVENESS).value) {
             pids.push_back(liveness->pid);
         }
-        if (const auto info = read_player_info(world_, PLAYER_JSON); info && info->pid) {
+        if (const auto info = read_player_info(world_, PLAYER_JSON).value; info && info->pid) {
             pids.push_back(*info->pid);
         }
         return pids;
@@ -244,7 +244,7 @@ class Soak {
     }
 
     bool close_stands() {
-        const auto flag = read_closed_flag(world_, CLOSED);
+        const auto flag = read_closed_flag(world_, CLOSED).value;
         if (!flag) return false;
         if (flag->logon_time) return *flag->logon_time == *world_.logon_time;
         const std::uint64_t now = world_.wall_ms;
@@ -252,7 +252,7 @@ class Soak {
     }
 
     bool update_within_grace() {
-        const auto sentinel = read_updating_sentinel(world_, SENTINEL);
+        const auto sentinel = read_updating_sentinel(world_, SENTINEL).value;
         if (!sentinel) return false;
         const std::uint64_t now = world_.wall_ms;
         const std::uint64_t age =
@@ -287,12 +287,12 @@ class Soak {
         if (own_alive > 1) return std::to_string(own_alive) + " own players alive";
 
         if (after_boot_ && !cut && !launch_forbidden && launches == 0 &&
-            loop_->state().adopted_pid == 0) {
+            !loop_->state().adopted_pid) {
             return "the first tick after a restart neither launched nor adopted a player";
         }
         after_boot_ = false;
 
-        const std::uint32_t adopted = loop_->state().adopted_pid;
+        const std::uint32_t adopted = loop_->state().adopted_pid.value_or(0);
         if (adopted != 0 && world_.processes.count(adopted) &&
             !is_player(world_.processes.at(adopted))) {
             return "adopted pid " + std::to_string(adopted) + " of " +

@@ -382,7 +382,7 @@ TEST(Supervise, TheFirstTickAfterALongStandDownIsNotAClockJump) {
     t.liveness(0);
     t.world.files[DIR + u"\\closed.json"] = fakes::closed_json(t.world.wall_ms);
     for (int i = 0; i < 200; ++i) {  // ten minutes standing down
-        t.world.sleep_secs(run_tick(t.world, t.config, t.state));
+        t.world.sleep_secs(run_tick(t.world, t.config, t.state).secs);
     }
     t.world.files.erase(DIR + u"\\closed.json");
     EXPECT_TRUE(t.hung_at_next_tick());

@@ -38,23 +38,37 @@ TEST(ReadText, AbsentUnlessValidUtf8WithinTheBoundAndNeverTrimmed) {
     const Path p = u"C:\\f";
     EXPECT_EQ(read_text(world, p), std::nullopt);  // missing
 
+    EXPECT_EQ(read_text_file(world, p).state, FileState::Missing);
+    EXPECT_EQ(read_text_file(world, std::nullopt).state, FileState::Missing);
+
+    // How the file was found, for those that report it (the status report).
     const struct {
         std::string bytes;
         std::optional<std::string> want;
+        FileState state;
     } cases[] = {
-        {"", ""},
-        {" 41\r\n", " 41\r\n"},
-        {"\xEF\xBB\xBF{}", "\xEF\xBB\xBF{}"},
-        {"\xFF\xFE", std::nullopt},
-        {std::string(MAX_READ_BYTES, ' '), std::string(MAX_READ_BYTES, ' ')},
-        {std::string(MAX_READ_BYTES + 1, ' '), std::nullopt},
+        {"", "", FileState::Ok},
+        {" 41\r\n", " 41\r\n", FileState::Ok},
+        {"\xEF\xBB\xBF{}", "\xEF\xBB\xBF{}", FileState::Ok},
+        {"\xFF\xFE", std::nullopt, FileState::Corrupt},
+        {std::string(MAX_READ_BYTES, ' '), std::string(MAX_READ_BYTES, ' '), FileState::Ok},
+        {std::string(MAX_READ_BYTES + 1, ' '), std::nullopt, FileState::Oversized},
     };
     for (const auto& c : cases) {
         world.files[p] = c.bytes;
         EXPECT_TRUE(read_text(world, p) == c.want) << c.bytes.size();
+        const auto read = read_text_file(world, p);
+        EXPECT_EQ(read.state, c.state) << c.bytes.size();
+        EXPECT_TRUE(read.value == c.want) << c.bytes.size();
     }
+    world.files[p] = "41";
+    world.on_read = [](const Path&, const std::optional<std::string>&) {
+        return std::optional<std::string>();  // there, but held by another program
+    };
+    EXPECT_EQ(read_text_file(world, p).state, FileState::Unreadable);
+    world.on_read = nullptr;
     world.files[p] = "\xFF\xFE";
-    EXPECT_EQ(read_bytes(world, p), "\xFF\xFE");
+    EXPECT_EQ(read_file_bytes(world, p), "\xFF\xFE");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "state/files_win32.h"
+#include "base/win32_world.h"
 
 #include <gtest/gtest.h>
 
@@ -104,9 +104,9 @@ TEST(ReadBytes, EveryFailureIsAbsentAndAnEmptyFileIsEmpty) {
     EXPECT_EQ(read_text(world, dir.path(L"nowhere\\missing")), std::nullopt);
     EXPECT_EQ(read_text(world, dir.path(L"folder")), std::nullopt);
     EXPECT_EQ(read_text(world, dir.path(L"ff-fe")), std::nullopt);
-    EXPECT_EQ(read_bytes(world, dir.path(L"ff-fe")), "\xFF\xFE");
+    EXPECT_EQ(read_file_bytes(world, dir.path(L"ff-fe")), "\xFF\xFE");
     EXPECT_EQ(read_text(world, dir.path(L"empty")), "");
-    EXPECT_EQ(read_bytes(world, dir.path(L"big")), std::nullopt);
+    EXPECT_EQ(read_file_bytes(world, dir.path(L"big")), std::nullopt);
 }
 
 TEST(ReadBytes, ReadsAFileThatAnotherProcessHoldsOpenForWriting) {

@@ -4,8 +4,8 @@
 
 #include <regex>
 
+#include "base/win32_world.h"
 #include "scratch_world.h"
-#include "state/files_win32.h"
 #include "win32_test_dir.h"
 
 namespace wd {

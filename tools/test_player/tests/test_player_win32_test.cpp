@@ -40,10 +40,10 @@ class TestPlayer : public testing::Test {
     }
 
     std::optional<LivenessRecord> liveness() {
-        return read_liveness_record(world_, watchdog_file(world_, LIVENESS_FILE));
+        return read_liveness_record(world_, watchdog_file(world_, LIVENESS_FILE)).value;
     }
     std::optional<PlayerInfo> player() {
-        return read_player_info(world_, player_info_path(world_));
+        return read_player_info(world_, player_info_path(world_)).value;
     }
 
     Win32World world_;
@@ -106,7 +106,7 @@ TEST_F(TestPlayer, OperatorCloseWritesTheFlagAndExits) {
     const std::uint64_t before = world_.wall_clock_ms();
     Launched p = start();
     EXPECT_EQ(p.wait(10s), 0u);
-    const auto flag = read_closed_flag(world_, watchdog_file(world_, CLOSED_FILE));
+    const auto flag = read_closed_flag(world_, watchdog_file(world_, CLOSED_FILE)).value;
     ASSERT_TRUE(flag);
     EXPECT_GE(flag->closed_at, before);
     EXPECT_LE(flag->closed_at, world_.wall_clock_ms());
@@ -120,9 +120,11 @@ TEST_F(TestPlayer, OperatorCloseCanKeepRunningWithAGivenLogonTime) {
     knob(L"CLOSE_LOGON_TIME", L"133000000000000001");
     Launched p = start();
     ASSERT_TRUE(eventually(
-        [&] { return read_closed_flag(world_, watchdog_file(world_, CLOSED_FILE)).has_value(); },
+        [&] {
+            return read_closed_flag(world_, watchdog_file(world_, CLOSED_FILE)).value.has_value();
+        },
         10s));
-    EXPECT_EQ(read_closed_flag(world_, watchdog_file(world_, CLOSED_FILE))->logon_time,
+    EXPECT_EQ(read_closed_flag(world_, watchdog_file(world_, CLOSED_FILE)).value->logon_time,
               133000000000000001);
     EXPECT_FALSE(p.wait(0ms));
 }
@@ -132,7 +134,9 @@ TEST_F(TestPlayer, ActsAsTheUpdater) {
     knob(L"UPDATE_FOR_MS", L"1500");
     knob(L"UPDATE_VERSION", L"2.0.1");
     Launched p = start();
-    const auto sentinel = [&] { return read_updating_sentinel(world_, updating_path(world_)); };
+    const auto sentinel = [&] {
+        return read_updating_sentinel(world_, updating_path(world_)).value;
+    };
     ASSERT_TRUE(eventually([&] { return sentinel().has_value(); }, 10s));
     EXPECT_EQ(sentinel()->version, "2.0.1");
     EXPECT_TRUE(eventually([&] { return !sentinel().has_value(); }, 10s));

@@ -4,8 +4,8 @@
 
 #include <chrono>
 
+#include "base/win32_world.h"
 #include "process/child.h"
-#include "process/child_win32.h"
 #include "process/probes.h"
 #include "process/program_search_win32.h"
 #include "process/tool_run_win32.h"

@@ -1,21 +1,19 @@
-#include "process/child_win32.h"
+// The process part of Win32World: this process, the player child watched and ended through its
+// handle, and the bounded runs of the system tools.
+#include "base/win32_world.h"
 
 #include "base/text.h"
+#include "base/win32.h"
 #include "process/command_line.h"
 #include "process/create_process_win32.h"
 #include "process/program_search_win32.h"
+#include "process/tool_run_win32.h"
 
 namespace wd::win32 {
 namespace {
 
-bool has_folder(std::u16string_view name) {
-    return name.find_first_of(u"\\/:") != std::u16string_view::npos;
-}
-
-bool ends_with_exe(std::u16string_view path) {
-    if (path.size() < 4) return false;
-    return equals_ascii_nocase(utf16_to_utf8_lossy(path.substr(path.size() - 4)), ".exe");
-}
+// How long a force-ended child is waited for before it is released anyway.
+constexpr std::uint32_t END_CHILD_WAIT_MS = 10'000;
 
 class Win32Child final : public ChildProcess {
   public:
@@ -56,6 +54,14 @@ class Win32Child final : public ChildProcess {
 
 namespace wd {
 
+std::uint32_t Win32World::current_pid() {
+    return ::GetCurrentProcessId();
+}
+
+std::optional<Path> Win32World::own_exe_path() {
+    return win32::module_path();
+}
+
 // Its quoted path as the whole command line, no creation flags, inherited environment, folder
 // and standard handles. A bare name is searched for as the tools are; a path not ending in
 // ".exe" is tried with ".exe" first. An empty path, or one holding a NUL, is refused as an
@@ -64,12 +70,12 @@ SpawnResult Win32World::spawn_process(const Path& program) {
     using namespace win32;
     if (!win_path(program)) return os_error_text(ERROR_INVALID_NAME);
     Path resolved = program;
-    if (!has_folder(program)) {
+    if (!has_folder_part(program)) {
         auto found = find_program(program, program_search_folders());
         if (!found) return std::string("program not found");
         resolved = std::move(*found);
-    } else if (!ends_with_exe(program) && is_file(program + u".exe")) {
-        resolved = program + u".exe";
+    } else if (!ends_with_exe(program) && is_file(program + Path(EXE_EXTENSION))) {
+        resolved = program + Path(EXE_EXTENSION);
     }
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -78,6 +84,16 @@ SpawnResult Win32World::spawn_process(const Path& program) {
     auto created = create_process(resolved, quote_windows_arg(program, QUOTE_ALWAYS), 0, si);
     if (const DWORD* error = std::get_if<DWORD>(&created)) return os_error_text(*error);
     return std::make_unique<Win32Child>(std::move(std::get<Started>(created)));
+}
+
+std::optional<std::string> Win32World::run_tool_output(std::u16string_view name,
+                                                       const std::vector<std::u16string>& args) {
+    return win32::run_tool_output(name, args, win32::TOOL_TIMEOUT_MS);
+}
+
+std::optional<std::uint32_t> Win32World::run_tool_status(std::u16string_view name,
+                                                         const std::vector<std::u16string>& args) {
+    return win32::run_tool_status(name, args, win32::TOOL_TIMEOUT_MS);
 }
 
 }  // namespace wd
