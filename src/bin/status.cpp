@@ -50,27 +50,29 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
     f.folder = watchdog_dir(world);
     f.folder_exists = f.folder && world.path_kind(*f.folder) == PathKind::Folder;
 
-    f.lock = parse_file(read_text_file(world, watchdog_file(world, LOCK_FILE)), parse_lock_pid);
+    constexpr auto ASK = FailureReasons::Ask;
+    f.lock =
+        parse_file(read_text_file(world, watchdog_file(world, LOCK_FILE), ASK), parse_lock_pid);
     f.watchdog_running =
         f.lock.value && lock_holder_is_live(world, *f.lock.value, WATCHDOG_IMAGE_NAME);
 
-    f.player_info = read_player_info(world, player_info_path(world));
-    f.liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE));
+    f.player_info = read_player_info(world, player_info_path(world), ASK);
+    f.liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE), ASK);
     Identification found = identify_player(world, false, f.player_info.value, f.liveness.value);
     f.player_alive = found.player_alive;
     f.player_pid = found.adopted_pid;
     f.player_image = std::move(found.image_name);
     f.liveness_fresh = liveness_is_fresh(f.liveness.value, f.now_ms, f.config.hang_timeout_ms);
 
-    f.close = read_closed_flag(world, watchdog_file(world, CLOSED_FILE));
+    f.close = read_closed_flag(world, watchdog_file(world, CLOSED_FILE), ASK);
     f.close_in_force =
         f.close.value && close_is_current(*f.close.value, world.session_logon_time(), f.now_ms);
-    f.update_file = read_updating_sentinel(world, updating_path(world));
+    f.update_file = read_updating_sentinel(world, updating_path(world), ASK);
     f.update = classify_update(f.update_file.value, f.config, f.now_ms);
 
-    f.recoveries = parse_file(read_text_file(world, watchdog_file(world, RECOVERIES_FILE)),
+    f.recoveries = parse_file(read_text_file(world, watchdog_file(world, RECOVERIES_FILE), ASK),
                               parse_recovery_count);
-    f.last_recovery = read_last_crash_record(world, watchdog_file(world, LAST_CRASH_FILE));
+    f.last_recovery = read_last_crash_record(world, watchdog_file(world, LAST_CRASH_FILE), ASK);
     f.log_tail = read_log_tail(world, watchdog_file(world, LOG_FILE), log_lines);
     return f;
 }

@@ -30,10 +30,12 @@ const char* file_state_name(FileState state) {
     return "ok";
 }
 
-FileRead<std::string> read_text_file(World& world, const std::optional<Path>& path) {
+FileRead<std::string> read_text_file(World& world, const std::optional<Path>& path,
+                                     FailureReasons reasons) {
     if (!path) return {};
     auto bytes = read_file_bytes(world, *path);
     if (!bytes) {
+        if (reasons == FailureReasons::Skip) return {FileState::Unreadable, std::nullopt};
         if (world.path_kind(*path) == PathKind::Missing) return {};
         const auto size = world.file_size(*path);
         const bool oversized = size && *size > MAX_READ_BYTES;

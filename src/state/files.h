@@ -35,9 +35,15 @@ struct FileRead {
     std::optional<Value> value;
 };
 
-// The file as UTF-8 text: Ok; Corrupt when it is not UTF-8; Missing (also for no path),
-// Oversized or Unreadable when it cannot be had. Only a failed read asks the system why.
-FileRead<std::string> read_text_file(World& world, const std::optional<Path>& path);
+// Whether a read that fails asks the system why (a query or two more). The watchdog's checks
+// do not, since its records are often simply absent; the status report does.
+enum class FailureReasons { Skip, Ask };
+
+// The file as UTF-8 text: Ok; Corrupt when it is not UTF-8; Missing when there is no path.
+// A read that fails is Unreadable, or with FailureReasons::Ask, Missing, Oversized or
+// Unreadable as the system tells.
+FileRead<std::string> read_text_file(World& world, const std::optional<Path>& path,
+                                     FailureReasons reasons = FailureReasons::Skip);
 
 // The text's value through `parse`: Ok, Corrupt when `parse` gives none, or the text's state.
 template <typename Parse>

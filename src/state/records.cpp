@@ -72,20 +72,25 @@ std::optional<LastCrashRecord> parse_last_crash_record(std::string_view text) {
                            *optional_of<std::uint64_t>((*f)[1])};
 }
 
-FileRead<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path) {
-    return parse_file(read_text_file(world, path), parse_closed_flag);
+FileRead<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path,
+                                      FailureReasons reasons) {
+    return parse_file(read_text_file(world, path, reasons), parse_closed_flag);
 }
-FileRead<PlayerInfo> read_player_info(World& world, const std::optional<Path>& path) {
-    return parse_file(read_text_file(world, path), parse_player_info);
+FileRead<PlayerInfo> read_player_info(World& world, const std::optional<Path>& path,
+                                      FailureReasons reasons) {
+    return parse_file(read_text_file(world, path, reasons), parse_player_info);
 }
-FileRead<LivenessRecord> read_liveness_record(World& world, const std::optional<Path>& path) {
-    return parse_file(read_text_file(world, path), parse_liveness_record);
+FileRead<LivenessRecord> read_liveness_record(World& world, const std::optional<Path>& path,
+                                              FailureReasons reasons) {
+    return parse_file(read_text_file(world, path, reasons), parse_liveness_record);
 }
-FileRead<UpdatingSentinel> read_updating_sentinel(World& world, const std::optional<Path>& path) {
-    return parse_file(read_text_file(world, path), parse_updating_sentinel);
+FileRead<UpdatingSentinel> read_updating_sentinel(World& world, const std::optional<Path>& path,
+                                                  FailureReasons reasons) {
+    return parse_file(read_text_file(world, path, reasons), parse_updating_sentinel);
 }
-FileRead<LastCrashRecord> read_last_crash_record(World& world, const std::optional<Path>& path) {
-    return parse_file(read_text_file(world, path), parse_last_crash_record);
+FileRead<LastCrashRecord> read_last_crash_record(World& world, const std::optional<Path>& path,
+                                                 FailureReasons reasons) {
+    return parse_file(read_text_file(world, path, reasons), parse_last_crash_record);
 }
 
 }  // namespace wd

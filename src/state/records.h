@@ -54,11 +54,17 @@ std::optional<UpdatingSentinel> parse_updating_sentinel(std::string_view text);
 std::optional<LastCrashRecord> parse_last_crash_record(std::string_view text);
 
 // The file read as UTF-8 and parsed, and how it was found: the one reader of every record,
-// for the watchdog (which takes `.value`, absent on any failure) and the status report alike.
-FileRead<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path);
-FileRead<PlayerInfo> read_player_info(World& world, const std::optional<Path>& path);
-FileRead<LivenessRecord> read_liveness_record(World& world, const std::optional<Path>& path);
-FileRead<UpdatingSentinel> read_updating_sentinel(World& world, const std::optional<Path>& path);
-FileRead<LastCrashRecord> read_last_crash_record(World& world, const std::optional<Path>& path);
+// for the watchdog (which takes `.value`, absent on any failure) and the status report (which
+// asks why a read failed) alike.
+FileRead<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path,
+                                      FailureReasons reasons = FailureReasons::Skip);
+FileRead<PlayerInfo> read_player_info(World& world, const std::optional<Path>& path,
+                                      FailureReasons reasons = FailureReasons::Skip);
+FileRead<LivenessRecord> read_liveness_record(World& world, const std::optional<Path>& path,
+                                              FailureReasons reasons = FailureReasons::Skip);
+FileRead<UpdatingSentinel> read_updating_sentinel(World& world, const std::optional<Path>& path,
+                                                  FailureReasons reasons = FailureReasons::Skip);
+FileRead<LastCrashRecord> read_last_crash_record(World& world, const std::optional<Path>& path,
+                                                 FailureReasons reasons = FailureReasons::Skip);
 
 }  // namespace wd

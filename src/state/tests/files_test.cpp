@@ -38,8 +38,11 @@ TEST(ReadText, AbsentUnlessValidUtf8WithinTheBoundAndNeverTrimmed) {
     const Path p = u"C:\\f";
     EXPECT_EQ(read_text(world, p), std::nullopt);  // missing
 
-    EXPECT_EQ(read_text_file(world, p).state, FileState::Missing);
+    constexpr auto ASK = FailureReasons::Ask;
+    EXPECT_EQ(read_text_file(world, p, ASK).state, FileState::Missing);
     EXPECT_EQ(read_text_file(world, std::nullopt).state, FileState::Missing);
+    // The watchdog's checks do not ask why: no query beyond the read itself.
+    EXPECT_EQ(read_text_file(world, p).state, FileState::Unreadable);
 
     // How the file was found, for those that report it (the status report).
     const struct {
@@ -57,7 +60,7 @@ TEST(ReadText, AbsentUnlessValidUtf8WithinTheBoundAndNeverTrimmed) {
     for (const auto& c : cases) {
         world.files[p] = c.bytes;
         EXPECT_TRUE(read_text(world, p) == c.want) << c.bytes.size();
-        const auto read = read_text_file(world, p);
+        const auto read = read_text_file(world, p, ASK);
         EXPECT_EQ(read.state, c.state) << c.bytes.size();
         EXPECT_TRUE(read.value == c.want) << c.bytes.size();
     }
@@ -65,7 +68,7 @@ TEST(ReadText, AbsentUnlessValidUtf8WithinTheBoundAndNeverTrimmed) {
     world.on_read = [](const Path&, const std::optional<std::string>&) {
         return std::optional<std::string>();  // there, but held by another program
     };
-    EXPECT_EQ(read_text_file(world, p).state, FileState::Unreadable);
+    EXPECT_EQ(read_text_file(world, p, ASK).state, FileState::Unreadable);
     world.on_read = nullptr;
     world.files[p] = "\xFF\xFE";
     EXPECT_EQ(read_file_bytes(world, p), "\xFF\xFE");
