@@ -23,11 +23,11 @@ void log_line(World& world, std::string_view message) {
     if (!dir) return;
     world.create_dirs(*dir);
     const Path log = join(*dir, LOG_FILE);
-    trim_log(world, log);
+    auto before = trim_log(world, log);
+    if (!before) before = world.file_size(log);  // cut, or not there yet
     // A write that falls short (a full disk) is taken back, so that the next line that fits
     // starts on a line of its own instead of being glued to a fragment.
-    const std::uint64_t before = world.file_size(log).value_or(0);
-    if (world.append(log, line) != 0) world.truncate_file(log, before);
+    if (world.append(log, line) != 0) world.truncate_file(log, before.value_or(0));
 }
 
 }  // namespace wd

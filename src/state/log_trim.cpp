@@ -23,14 +23,15 @@ std::optional<std::uint64_t> line_start_after(World& world, const Path& log, std
 
 }  // namespace
 
-void trim_log(World& world, const Path& log) {
+std::optional<std::uint64_t> trim_log(World& world, const Path& log) {
     const auto size = world.file_size(log);
-    if (!size || *size <= LOG_TRIM_THRESHOLD_BYTES) return;
+    if (!size || *size <= LOG_TRIM_THRESHOLD_BYTES) return size;
     const auto cut = line_start_after(world, log, *size / 2);
-    if (!cut) return;
+    if (!cut) return size;
     // Another process (a second watchdog logging its one line) may trim the log between the
     // size query and the copy; the cut is only valid for the file that was measured.
     world.replace_with_tail(log, *cut, *size);
+    return std::nullopt;
 }
 
 }  // namespace wd

@@ -102,8 +102,16 @@ await 1 "player exited (code 5)"
 : >"$script"
 echo "started at logon from the Startup folder: $(lines 'spawned player') launches, $(lines 'player exited (code 5)') crashes relaunched"
 
-# No record and no override: nothing beside the installed watchdog is ever the player.
+# No record and no override: nothing beside the installed watchdog is ever the player. The
+# record goes once the running player has written it (it writes it once, as it starts).
 await 1 "spawned player"
+running=$(grep -o 'spawned player pid=[0-9]*' "$log" | tail -n 1 | cut -d= -f2)
+waited=0
+until grep -Eq "\"pid\":$running[,}]" "$data/player.json" 2>/dev/null; do
+    sleep 0.5
+    waited=$((waited + 1))
+    [ $waited -lt 240 ] || fail "player $running wrote no player.json within 120 s"
+done
 rm -f "$data/player.json"
 wine taskkill /F /IM player.exe >/dev/null 2>&1 </dev/null || true
 await 3 "cannot resolve player exe (no player.json / override / sibling)"
