@@ -31,6 +31,8 @@ class Win32World : public World {
     PathKind path_kind(const Path& path) override;
     std::optional<std::vector<std::u16string>> list_folder(const Path& folder) override;
     OsError delete_file(const Path& path) override;
+    // MoveFileExW, then by handle on access denied, as a replacement's rename.
+    OsError rename_file(const Path& from, const Path& to) override;
 
     // Processes: this process, the player child, the tools with their time bound.
     std::uint32_t current_pid() override;
@@ -40,6 +42,9 @@ class Win32World : public World {
                                                const std::vector<std::u16string>& args) override;
     std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
                                                  const std::vector<std::u16string>& args) override;
+    // MiniDumpWriteDump on a thread of its own; one dump at a time (dbghelp is single-threaded),
+    // a second is refused with ERROR_BUSY while the first still runs.
+    std::unique_ptr<DumpJob> start_dump(std::uint32_t pid, const Path& file) override;
 
     // The session: environment, standard error, the roaming folder, the logon time, the taskbar.
     std::optional<std::u16string> env(std::u16string_view name) override;

@@ -46,6 +46,16 @@ class ChildProcess {
     virtual void terminate_and_wait() = 0;
 };
 
+// A minidump of another process, written on a worker so that the caller can bound the wait.
+// Destroying it waits for nothing: a worker still writing finishes on its own.
+class DumpJob {
+  public:
+    virtual ~DumpJob() = default;
+    // Blocks for up to `ms` milliseconds: 0 once the dump is whole on disk, the error that
+    // stopped it, or none while it is still being written.
+    virtual std::optional<OsError> wait(std::uint32_t ms) = 0;
+};
+
 // What a path names, links followed.
 enum class PathKind { Missing, File, Folder, Other };
 
@@ -116,6 +126,9 @@ class FileSystem {
 
     // Deletes the file.
     virtual OsError delete_file(const Path& path) = 0;
+
+    // Renames the file, replacing any file of the new name.
+    virtual OsError rename_file(const Path& from, const Path& to) = 0;
 };
 
 class Processes {
@@ -142,6 +155,11 @@ class Processes {
     // could not be run or had to be ended for running too long.
     virtual std::optional<std::uint32_t> run_tool_status(
         std::u16string_view name, const std::vector<std::u16string>& args) = 0;
+
+    // Starts writing a minidump of the process (its threads with their information, its
+    // modules and its unloaded modules, not its memory) into `file`, which it creates. Never
+    // null: a dump that cannot start is a job that has already failed.
+    virtual std::unique_ptr<DumpJob> start_dump(std::uint32_t pid, const Path& file) = 0;
 };
 
 // The logon session the watchdog runs in: its environment, the user's folder, the logon time,

@@ -1,5 +1,6 @@
 #include "bin/config.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "base/saturating.h"
@@ -32,6 +33,7 @@ WatchdogConfig read_config(World& world) {
     config.update_hang_cap_ms =
         secs_to_ms(read_u64_setting(world, UPDATE_HANG_CAP_VAR, DEFAULT_UPDATE_HANG_CAP_SECS));
     config.wake_on_exit = read_u64_setting(world, WAKE_ON_EXIT_VAR, 0) == 1;
+    config.hang_dumps = std::min(read_u64_setting(world, HANG_DUMPS_VAR, 0), MAX_HANG_DUMPS);
     return config;
 }
 

@@ -1,5 +1,5 @@
-// The settings, read once at start-up from the environment: five numbers, and the wake on
-// the player's exit, which is off unless asked for.
+// The settings, read once at start-up from the environment: five numbers, and the features
+// that are off unless asked for: the wake on the player's exit and the hang dumps.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,8 @@ inline constexpr std::uint64_t DEFAULT_HANG_TIMEOUT_SECS = 30;
 inline constexpr std::uint64_t DEFAULT_STARTUP_GRACE_SECS = 60;
 inline constexpr std::uint64_t DEFAULT_UPDATE_GRACE_SECS = 120;
 inline constexpr std::uint64_t DEFAULT_UPDATE_HANG_CAP_SECS = 360;
+// More hang dumps than this are not kept, whatever the setting asks.
+inline constexpr std::uint64_t MAX_HANG_DUMPS = 100;
 
 // The settings as the loop uses them: the interval in seconds, the limits in milliseconds.
 struct WatchdogConfig {
@@ -24,6 +26,8 @@ struct WatchdogConfig {
     std::uint64_t update_hang_cap_ms = DEFAULT_UPDATE_HANG_CAP_SECS * 1000;
     // A plain pause after a tick with the own child running ends when that child ends.
     bool wake_on_exit = false;
+    // How many minidumps of hung players to keep; 0 writes none.
+    std::uint64_t hang_dumps = 0;
 };
 
 inline constexpr std::u16string_view CHECK_INTERVAL_VAR =
@@ -36,6 +40,8 @@ inline constexpr std::u16string_view UPDATE_HANG_CAP_VAR =
     u"VELLUMBEACON_WATCHDOG_UPDATE_HANG_CAP_SECS";
 // 1 turns the wake on; anything else, or nothing, leaves it off.
 inline constexpr std::u16string_view WAKE_ON_EXIT_VAR = u"VELLUMBEACON_WATCHDOG_WAKE_ON_EXIT";
+// A count of dumps to keep, at most MAX_HANG_DUMPS; unset, 0 or malformed writes none.
+inline constexpr std::u16string_view HANG_DUMPS_VAR = u"VELLUMBEACON_WATCHDOG_HANG_DUMPS";
 
 // The variable read as a strict unsigned 64-bit decimal (optional '+', digits only, no
 // blanks), or `fallback` when it is unset, not valid Unicode or malformed.

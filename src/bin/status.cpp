@@ -74,6 +74,7 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
                               parse_recovery_count);
     f.last_recovery = read_last_crash_record(world, watchdog_file(world, LAST_CRASH_FILE), ASK);
     f.log_tail = read_log_tail(world, watchdog_file(world, LOG_FILE), log_lines);
+    f.newest_dump = newest_hang_dump(world);
     return f;
 }
 

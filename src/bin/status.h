@@ -13,6 +13,7 @@
 #include "base/world.h"
 #include "bin/config.h"
 #include "bin/decision.h"
+#include "bin/hang_dump.h"
 #include "bin/product.h"
 #include "state/records.h"
 
@@ -45,6 +46,7 @@ struct StatusFacts {
     FileRead<std::uint64_t> recoveries;
     FileRead<LastCrashRecord> last_recovery;
     FileRead<std::vector<std::string>> log_tail;  // the last lines, oldest first
+    std::optional<NewestDump> newest_dump;
 };
 
 // Reads everything the report needs, with the settings as the watchdog reads them.

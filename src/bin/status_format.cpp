@@ -125,6 +125,10 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
     };
     std::string out;
     for (const auto& [name, text] : lines) out += std::string(name) + ": " + text + "\n";
+    if (f.newest_dump) {
+        out += "last hang dump: " + path_display(f.newest_dump->path) + " at " +
+               when(f.newest_dump->at_ms, local_time) + "\n";
+    }
     if (!f.log_tail.value) return out + "log: " + file_state_name(f.log_tail.state) + "\n";
     out += "log (last " + std::to_string(f.log_tail.value->size()) + " lines):\n";
     for (const auto& line : *f.log_tail.value) out += "  " + line + "\n";
@@ -174,6 +178,9 @@ std::string format_status_json(const StatusFacts& f, const Judgement& j,
         last["at"] = time(f.last_recovery.value->at);
     }
     out["lastRecovery"] = last;
+    out["lastHangDump"] = f.newest_dump ? json{{"file", path_display(f.newest_dump->path)},
+                                               {"at", time(f.newest_dump->at_ms)}}
+                                        : json(nullptr);
     out["log"] = {{"file", state(f.log_tail.state)},
                   {"lines", f.log_tail.value ? json(*f.log_tail.value) : json::array()}};
     return out.dump(2) + "\n";

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/saturating.h"
+#include "bin/hang_dump.h"
 #include "bin/player_resolution.h"
 #include "process/probes.h"
 #include "state/log.h"
@@ -194,11 +195,14 @@ Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& stat
             log_line(world, "player hung (process alive, liveness stale) - killing");
             // Recorded before the end, so that a player that cannot be ended is still counted.
             record_recovery(world, "player hung - ended and started again");
-            if (state.child) {
-                end_child(std::move(state.child));
-            } else if (state.adopted_pid) {
-                force_end_process(world, *state.adopted_pid, image_name);
-            }
+            dump_and_end(world, config.hang_dumps,
+                         state.child ? std::optional(state.child->pid()) : state.adopted_pid, [&] {
+                             if (state.child) {
+                                 end_child(std::move(state.child));
+                             } else if (state.adopted_pid) {
+                                 force_end_process(world, *state.adopted_pid, image_name);
+                             }
+                         });
             pause = launch(world, config, state, facts, false);
             break;
         case TickAction::Launch:

@@ -267,4 +267,11 @@ OsError Win32World::delete_file(const Path& path) {
     return ::DeleteFileW(wide->c_str()) ? ERROR_SUCCESS : ::GetLastError();
 }
 
+OsError Win32World::rename_file(const Path& from, const Path& to) {
+    const auto wide_from = win_path(from);
+    const auto wide_to = win_path(to);
+    if (!wide_from || !wide_to) return ERROR_INVALID_NAME;
+    return move_onto(*wide_from, *wide_to);
+}
+
 }  // namespace wd

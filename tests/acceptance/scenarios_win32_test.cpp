@@ -2,6 +2,9 @@
 // timeout 2 s, startup grace 3 s) supervising the real test player under Wine, judged by its
 // log, its files and the processes alive. Run through scripts/wine-desktop-run, which gives
 // the prefix a display and a taskbar.
+#include <algorithm>
+#include <cstring>
+
 #include <nlohmann/json.hpp>
 
 #include "scenario.h"
@@ -124,6 +127,80 @@ TEST_F(Scenario, AHungPlayerIsRecordedEndedAndReplacedOnce) {
     const auto record = file(L"last-crash.json").value_or("");
     EXPECT_EQ(record.rfind("{\"what\":\"player hung - ended and started again\",\"at\":", 0), 0u)
         << record;
+    EXPECT_FALSE(exists(watchdog_ + L"\\dumps")) << "no dumps unless asked for";
+}
+
+// The names in a minidump's module list; none when it is not a minidump.
+std::vector<std::string> dump_modules(const std::string& dump) {
+    const auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        if (at + 4 <= dump.size()) std::memcpy(&v, dump.data() + at, 4);
+        return v;
+    };
+    constexpr std::uint32_t MODULE_LIST_STREAM = 4, MODULE_SIZE = 108, NAME_RVA_AT = 20;
+    std::vector<std::string> names;
+    if (dump.rfind("MDMP", 0) != 0) return names;
+    for (std::uint32_t i = 0; i < u32(8); ++i) {
+        const std::size_t entry = u32(12) + std::size_t{12} * i;
+        if (u32(entry) != MODULE_LIST_STREAM) continue;
+        const std::size_t list = u32(entry + 8);
+        for (std::uint32_t m = 0; m < u32(list) && m < 1000; ++m) {
+            const std::size_t name = u32(list + 4 + std::size_t{MODULE_SIZE} * m + NAME_RVA_AT);
+            std::string text;
+            for (std::size_t at = name + 4; at + 1 < dump.size() && at < name + 4 + u32(name);
+                 at += 2) {
+                text += static_cast<char>(dump[at]);  // the paths here are ASCII
+            }
+            names.push_back(text);
+        }
+    }
+    return names;
+}
+
+// 4b. With the dumps on, each hung player is dumped before it is ended, and only the newest
+// two dumps stay; the hang lines, relaunches and counter are as without them.
+TEST_F(Scenario, WithHangDumpsOnEachHungPlayerIsDumpedThenEnded) {
+    set(L"VELLUMBEACON_WATCHDOG_HANG_DUMPS", L"2");
+    script("HANG_AFTER_MS=500\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for("hang dump", 3, 90s)) << log();
+    ASSERT_TRUE(wait_for("spawned", 4));
+    stop_watchdog();
+
+    const auto text = messages();
+    std::vector<std::string> written;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != HUNG) continue;
+        ASSERT_LT(i + 2, text.size()) << log();
+        const std::string prefix = "hang dump written to ";
+        ASSERT_EQ(text[i + 1].rfind(prefix, 0), 0u) << log();
+        written.push_back(text[i + 1].substr(prefix.size()));
+        EXPECT_TRUE(is_spawn(text[i + 2])) << log();
+    }
+    ASSERT_EQ(written.size(), 3u) << log();
+    EXPECT_EQ(count("spawned"), 4u) << log();
+    EXPECT_EQ(file(L"recoveries.txt"), "3");
+    EXPECT_LE(most_players(), 1u);
+
+    std::vector<std::string> kept;
+    WIN32_FIND_DATAW entry{};
+    const auto listing = win32::find_first(watchdog_ + L"\\dumps\\*", entry);
+    ASSERT_NE(listing, nullptr);
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") kept.emplace_back(name.begin(), name.end());
+    } while (::FindNextFileW(listing.get(), &entry));
+    ASSERT_EQ(kept.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(written[i + 1],
+                  std::string(watchdog_.begin(), watchdog_.end()) + "\\dumps\\" + kept[i]);
+        const auto modules = dump_modules(
+            get_file(watchdog_ + L"\\dumps\\" + std::wstring(kept[i].begin(), kept[i].end()))
+                .value_or(""));
+        EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [](const std::string& m) {
+            return m.find("test-player.exe") != std::string::npos;
+        })) << kept[i];
+    }
 }
 
 // 5. A player that runs before the watchdog starts is adopted, not started twice, and ended

@@ -26,6 +26,18 @@ inline constexpr OsError MEM_FILE_NOT_FOUND = 2;
 inline constexpr OsError MEM_ALREADY_EXISTS = 183;
 inline constexpr OsError MEM_DISK_FULL = 112;
 
+inline constexpr OsError MEM_INVALID_PARAMETER = 87;
+
+// A dump that is over before it is waited for.
+class FinishedDump : public DumpJob {
+  public:
+    explicit FinishedDump(OsError error) : error_(error) {}
+    std::optional<OsError> wait(std::uint32_t) override { return error_; }
+
+  private:
+    OsError error_;
+};
+
 // One run of a system tool: its name and arguments.
 struct ToolCall {
     std::u16string name;
@@ -84,6 +96,11 @@ class MemWorld : public World {
     std::function<SpawnResult(const Path&)> spawner = [](const Path&) {
         return SpawnResult(std::string("program not found"));
     };
+    // No process here can be dumped: each dump fails as for a process that has gone.
+    std::function<std::unique_ptr<DumpJob>(std::uint32_t pid, const Path& file)> dumper =
+        [](std::uint32_t, const Path&) {
+            return std::make_unique<FinishedDump>(MEM_INVALID_PARAMETER);
+        };
 
     std::optional<std::u16string> env(std::u16string_view name) override {
         const auto it = environment.find(std::u16string(name));
@@ -213,6 +230,10 @@ class MemWorld : public World {
 
     SpawnResult spawn_process(const Path& program) override { return spawner(program); }
 
+    std::unique_ptr<DumpJob> start_dump(std::uint32_t pid, const Path& file) override {
+        return dumper(pid, file);
+    }
+
     std::optional<Path> own_exe_path() override { return own_exe; }
 
     PathKind path_kind(const Path& path) override {
@@ -239,6 +260,16 @@ class MemWorld : public World {
     OsError delete_file(const Path& path) override {
         if (undeletable.count(path)) return MEM_ACCESS_DENIED;
         return files.erase(path) > 0 ? 0 : MEM_FILE_NOT_FOUND;
+    }
+
+    OsError rename_file(const Path& from, const Path& to) override {
+        if (const OsError e = writable(to)) return e;
+        const auto it = files.find(from);
+        if (it == files.end()) return MEM_FILE_NOT_FOUND;
+        std::string bytes = std::move(it->second);
+        files.erase(it);
+        files[to] = std::move(bytes);
+        return 0;
     }
 
     void show_taskbar() override { ++taskbar_shows; }

@@ -27,6 +27,10 @@ struct SimProcess {
     bool poll_fails = false;           // its handle can no longer be queried
     bool wait_fails = false;           // waits on its handle fail (polls still answer)
     std::uint64_t last_beat_ms = 0;
+    // How a minidump of it goes: written at once (0), refused with this error, or never done
+    // while it lives (it is deep in the kernel).
+    OsError dump_error = 0;
+    bool dump_stalls = false;
 };
 
 class SimWorld : public MemWorld {
@@ -49,6 +53,7 @@ class SimWorld : public MemWorld {
         spawner = [this](const Path& program) { return spawn(program); };
         tool_output = [this](const ToolCall& call) { return tasklist(call); };
         tool_status = [this](const ToolCall& call) { return taskkill(call); };
+        dumper = [this](std::uint32_t pid, const Path& file) { return dump(pid, file); };
     }
 
     // A process started by someone else.
@@ -158,6 +163,34 @@ class SimWorld : public MemWorld {
         SimWorld* world_;
         std::uint32_t pid_;
     };
+
+    // A stalled dump runs time on for as long as it is waited for, and fails once its process
+    // has been ended, leaving its partial file.
+    class StalledDump : public DumpJob {
+      public:
+        StalledDump(SimWorld* world, std::uint32_t pid) : world_(world), pid_(pid) {}
+        std::optional<OsError> wait(std::uint32_t ms) override {
+            if (!world_->processes.at(pid_).alive) return 299;  // a partial copy
+            world_->advance_ms(ms);
+            return std::nullopt;
+        }
+
+      private:
+        SimWorld* world_;
+        std::uint32_t pid_;
+    };
+
+    std::unique_ptr<DumpJob> dump(std::uint32_t pid, const Path& file) {
+        const auto it = processes.find(pid);
+        if (it == processes.end() || !it->second.alive) {
+            return std::make_unique<FinishedDump>(MEM_INVALID_PARAMETER);
+        }
+        if (it->second.dump_error) return std::make_unique<FinishedDump>(it->second.dump_error);
+        if (const OsError e = write_atomic(file, "MDMP")) return std::make_unique<FinishedDump>(e);
+        if (it->second.dump_stalls) return std::make_unique<StalledDump>(this, pid);
+        files[file] = "MDMP " + it->second.image;
+        return std::make_unique<FinishedDump>(0);
+    }
 
     SpawnResult spawn(const Path& program) {
         if (path_kind(program) != PathKind::File) {

@@ -21,6 +21,7 @@ TEST(Settings, NothingSetGivesTheDefaults) {
     EXPECT_EQ(c.update_grace_ms, 120'000u);
     EXPECT_EQ(c.update_hang_cap_ms, 360'000u);
     EXPECT_FALSE(c.wake_on_exit);
+    EXPECT_EQ(c.hang_dumps, 0u);
 }
 
 TEST(Settings, RawValueIsParsedStrictlyOrTheDefaultIsTaken) {
@@ -69,6 +70,27 @@ TEST(Settings, TheWakeOnExitIsOnForOneAloneReadAsTheNumbersAre) {
         const WatchdogConfig c = read_config(world);
         EXPECT_EQ(c.wake_on_exit, on) << std::string(raw.begin(), raw.end());
         EXPECT_EQ(c.check_interval_secs, 3u);  // nothing else moves
+    }
+}
+
+// The opt-in counts: read as the numbers are, off (0) when unset or malformed, capped.
+TEST(Settings, TheOptInCountsAreReadStrictlyAndCapped) {
+    const struct {
+        std::u16string_view var;
+        std::u16string raw;
+        std::uint64_t want;
+    } cases[] = {
+        {HANG_DUMPS_VAR, u"2", 2},     {HANG_DUMPS_VAR, u"+02", 2},
+        {HANG_DUMPS_VAR, u"0", 0},     {HANG_DUMPS_VAR, u" 2", 0},
+        {HANG_DUMPS_VAR, u"-1", 0},    {HANG_DUMPS_VAR, u"100", 100},
+        {HANG_DUMPS_VAR, u"101", 100}, {HANG_DUMPS_VAR, u"18446744073709551616", 0},
+    };
+    for (const auto& c : cases) {
+        MemWorld world;
+        world.environment[std::u16string(c.var)] = c.raw;
+        const WatchdogConfig config = read_config(world);
+        EXPECT_EQ(config.hang_dumps, c.want) << std::string(c.raw.begin(), c.raw.end());
+        EXPECT_EQ(config.hang_timeout_ms, 30'000u);  // nothing else moves
     }
 }
 

@@ -130,6 +130,11 @@ struct Machine {
 
 TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
     Machine m;
+    const Path dumps = DIR + u"\\dumps\\";
+    m.world.create_dirs(DIR + u"\\dumps");
+    m.world.files[dumps + u"hang-20251206T054740.000Z-pid9.dmp"] = "MDMP";
+    m.world.files[dumps + u"hang-20251205T054740.000Z-pid8.dmp"] = "MDMP";
+    m.world.files[dumps + u"hang-20251207T054740.000Z-pid7.dmp.tmp"] = "MD";
     const auto files_before = m.world.files;
     const StatusFacts f = gather_status(m.world, 3);
     EXPECT_EQ(judge_status(f).verdict, Verdict::Healthy);
@@ -156,6 +161,11 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
         << text;
     EXPECT_NE(text.find("last recovery: player exited (code 1) at local(1764990000000) "
                         "(1764990000000)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("last hang dump: " + utf16_to_utf8_lossy(dumps) +
+                        "hang-20251206T054740.000Z-pid9.dmp at local(1765000060000) "
+                        "(1765000060000)\n"),
               std::string::npos)
         << text;
 }
@@ -270,9 +280,11 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
     const auto json = nlohmann::json::parse(format_status_json(f, judge_status(f), fixed_time));
     std::vector<std::string> keys;
     for (const auto& [key, value] : json.items()) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{
-                        "close", "exitStatus", "folder", "folderExists", "lastRecovery", "liveness",
-                        "log", "player", "reasons", "recoveries", "status", "update", "watchdog"}));
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"close", "exitStatus", "folder", "folderExists",
+                                        "lastHangDump", "lastRecovery", "liveness", "log", "player",
+                                        "reasons", "recoveries", "status", "update", "watchdog"}));
+    EXPECT_EQ(json.at("lastHangDump"), nullptr);
     EXPECT_EQ(json.at("status"), "needs-look");
     EXPECT_EQ(json.at("exitStatus"), 1);
     EXPECT_EQ(json.at("reasons"),

@@ -173,6 +173,24 @@ TEST_F(ProcessControl, EndChildEndsARunningPlayerWithExitCodeOne) {
     EXPECT_EQ(code, 1u);
 }
 
+// A dump of a live process is a whole minidump; one of a process that has ended fails, and
+// one of a process that is not there fails at once and leaves no file.
+TEST_F(ProcessControl, ADumpOfALiveProcessIsWrittenAndOfAGoneOneFailsAtOnce) {
+    Launched player = start_player();
+    ASSERT_TRUE(player.started());
+    const std::wstring file = roaming_.wide(L"player.dmp");
+    const Path path(file.begin(), file.end());
+    EXPECT_EQ(world_.start_dump(player.pid(), path)->wait(60'000), 0u);
+    EXPECT_EQ(fakes::get_file(file).value_or("").substr(0, 4), "MDMP");
+    player.end();  // its handle, still held, keeps the pid from going to another process
+    const auto ended = world_.start_dump(player.pid(), path)->wait(60'000);
+    EXPECT_TRUE(ended && *ended != 0);
+    ASSERT_EQ(world_.delete_file(path), 0u);
+    const auto none = world_.start_dump(0x7ffffffc, path)->wait(0);
+    EXPECT_TRUE(none && *none != 0);
+    EXPECT_EQ(world_.path_kind(path), PathKind::Missing);
+}
+
 TEST_F(ProcessControl, AMissingExecutableGivesTheSystemErrorText) {
     const std::wstring missing = roaming_.wide(L"no-player.exe");
     const Path path(missing.begin(), missing.end());

@@ -1,0 +1,177 @@
+#include "bin/hang_dump.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "base/text.h"
+#include "state/log.h"
+#include "state/paths.h"
+
+namespace wd {
+namespace {
+
+constexpr std::u16string_view TEMP_SUFFIX = u".tmp";
+constexpr std::uint64_t MS_PER_DAY = 86'400'000;
+
+// Days since 1970-01-01 to the proleptic Gregorian calendar and back, for dates from 1970 on.
+struct Date {
+    std::uint64_t year;
+    unsigned month, day;
+};
+
+Date date_from_days(std::uint64_t days) {
+    const std::uint64_t z = days + 719'468;
+    const std::uint64_t era = z / 146'097;
+    const auto doe = static_cast<unsigned>(z - era * 146'097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned day = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+    return {yoe + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+std::uint64_t days_from_date(std::uint64_t year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const std::uint64_t era = year / 400;
+    const auto yoe = static_cast<unsigned>(year - era * 400);
+    const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146'097 + doe - 719'468;
+}
+
+bool is_temp_of_dump(std::u16string_view name) {
+    return name.ends_with(TEMP_SUFFIX) &&
+           hang_dump_time(name.substr(0, name.size() - TEMP_SUFFIX.size()));
+}
+
+// The dumps in the folder, oldest first.
+std::vector<std::u16string> dumps_in(World& world, const Path& folder) {
+    std::vector<std::u16string> names;
+    for (auto& name : world.list_folder(folder).value_or(std::vector<std::u16string>{})) {
+        if (hang_dump_time(name)) names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string error_text(OsError error) {
+    return "os error " + std::to_string(error);
+}
+
+// Writes the dump and ends the player; what to log after.
+std::string write_then_end(World& world, std::uint64_t keep, std::uint32_t pid,
+                           const std::function<void()>& end_player) {
+    const auto folder = dumps_dir(world);
+    if (!folder) {
+        end_player();
+        return "hang dump not written (the watchdog folder cannot be had)";
+    }
+    if (const OsError error = world.create_dirs(*folder)) {
+        end_player();
+        return "hang dump not written (" + error_text(error) + ")";
+    }
+    const Path path = join(*folder, hang_dump_name(world.wall_clock_ms(), pid));
+    const Path temp = path + Path(TEMP_SUFFIX);
+    auto job = world.start_dump(pid, temp);
+    const auto result = job->wait(HANG_DUMP_BOUND_MS);
+    end_player();
+    if (!result) {
+        // Ending the player makes the dump call return; the file is deleted whether or not it
+        // has by then (it is shared for deletion).
+        job->wait(HANG_DUMP_SETTLE_MS);
+        job.reset();
+        world.delete_file(temp);
+        return "hang dump not written (not done within " +
+               std::to_string(HANG_DUMP_BOUND_MS / 1000) + "s)";
+    }
+    OsError error = *result;
+    if (error == 0) error = world.rename_file(temp, path);
+    if (error != 0) {
+        world.delete_file(temp);
+        return "hang dump not written (" + error_text(error) + ")";
+    }
+    prune_hang_dumps(world, *folder, keep);
+    return "hang dump written to " + path_display(path);
+}
+
+}  // namespace
+
+std::optional<Path> dumps_dir(World& world) {
+    return watchdog_file(world, DUMPS_FOLDER_NAME);
+}
+
+std::u16string hang_dump_name(std::uint64_t wall_ms, std::uint32_t pid) {
+    const Date date = date_from_days(wall_ms / MS_PER_DAY);
+    const std::uint64_t in_day = wall_ms % MS_PER_DAY;
+    char name[96];
+    std::snprintf(name, sizeof name, "hang-%04" PRIu64 "%02u%02uT%02u%02u%02u.%03uZ-pid%u.dmp",
+                  date.year, date.month, date.day, static_cast<unsigned>(in_day / 3'600'000),
+                  static_cast<unsigned>(in_day / 60'000 % 60),
+                  static_cast<unsigned>(in_day / 1000 % 60), static_cast<unsigned>(in_day % 1000),
+                  static_cast<unsigned>(pid));
+    return utf8_to_utf16_lossy(name);
+}
+
+std::optional<std::uint64_t> hang_dump_time(std::u16string_view name) {
+    // hang-YYYYMMDDTHHMMSS.mmmZ-pidN.dmp: the fields by their place, then the whole name
+    // compared with the one these fields make.
+    constexpr std::u16string_view PID_AT = u"hang-20251206T054740.000Z-pid";
+    constexpr std::u16string_view SUFFIX = u".dmp";
+    if (name.size() <= PID_AT.size() + SUFFIX.size() || !name.ends_with(SUFFIX)) {
+        return std::nullopt;
+    }
+    const auto field = [&](std::size_t at, std::size_t len, std::uint64_t max) {
+        return parse_unsigned_decimal(name.substr(at, len), max);
+    };
+    const auto ymd = field(5, 8, 99'999'999);
+    const auto hms = field(14, 6, 999'999);
+    const auto milli = field(21, 3, 999);
+    const auto pid = field(PID_AT.size(), name.size() - PID_AT.size() - SUFFIX.size(), UINT32_MAX);
+    if (!ymd || !hms || !milli || !pid) return std::nullopt;
+    const std::uint64_t year = *ymd / 10'000;
+    const auto month = static_cast<unsigned>(*ymd / 100 % 100);
+    const auto day = static_cast<unsigned>(*ymd % 100);
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || *hms / 10'000 > 23 ||
+        *hms / 100 % 100 > 59 || *hms % 100 > 59) {
+        return std::nullopt;
+    }
+    const std::uint64_t ms = days_from_date(year, month, day) * MS_PER_DAY +
+                             ((*hms / 10'000 * 60 + *hms / 100 % 100) * 60 + *hms % 100) * 1000 +
+                             *milli;
+    // Only the exact spelling the watchdog writes: no signs, no padding, no impossible dates.
+    if (hang_dump_name(ms, static_cast<std::uint32_t>(*pid)) != name) return std::nullopt;
+    return ms;
+}
+
+void prune_hang_dumps(World& world, const Path& folder, std::uint64_t keep) {
+    const auto names = world.list_folder(folder).value_or(std::vector<std::u16string>{});
+    for (const auto& name : names) {
+        if (is_temp_of_dump(name)) world.delete_file(join(folder, name));
+    }
+    const auto dumps = dumps_in(world, folder);
+    const std::size_t excess = dumps.size() > keep ? dumps.size() - keep : 0;
+    for (std::size_t i = 0; i < excess; ++i) world.delete_file(join(folder, dumps[i]));
+}
+
+void dump_and_end(World& world, std::uint64_t keep, std::optional<std::uint32_t> pid,
+                  const std::function<void()>& end_player) {
+    if (keep == 0 || !pid) {
+        end_player();
+        return;
+    }
+    log_line(world, write_then_end(world, keep, *pid, end_player));
+}
+
+std::optional<NewestDump> newest_hang_dump(World& world) {
+    const auto folder = dumps_dir(world);
+    if (!folder) return std::nullopt;
+    const auto dumps = dumps_in(world, *folder);
+    if (dumps.empty()) return std::nullopt;
+    return NewestDump{join(*folder, dumps.back()), *hang_dump_time(dumps.back())};
+}
+
+}  // namespace wd
