@@ -45,6 +45,8 @@ class Win32World : public World {
     // MiniDumpWriteDump on a thread of its own; one dump at a time (dbghelp is single-threaded),
     // a second is refused with ERROR_BUSY while the first still runs.
     std::unique_ptr<DumpJob> start_dump(std::uint32_t pid, const Path& file) override;
+    // GetProcessMemoryInfo's PagefileUsage, the commit charge (PrivateUsage reads 0 under Wine).
+    std::optional<std::uint64_t> process_private_bytes(std::uint32_t pid) override;
 
     // The session: environment, standard error, the roaming folder, the logon time, the taskbar.
     std::optional<std::u16string> env(std::u16string_view name) override;

@@ -44,6 +44,9 @@ class ChildProcess {
     virtual ChildWait wait_for_exit(std::uint32_t ms) = 0;
     // Ends the process by force with exit code 1 and waits (bounded) for it to be gone.
     virtual void terminate_and_wait() = 0;
+    // Its private memory (the commit charge) in bytes, read through the handle held; none when
+    // it cannot be read.
+    virtual std::optional<std::uint64_t> private_bytes() = 0;
 };
 
 // A minidump of another process, written on a worker so that the caller can bound the wait.
@@ -160,6 +163,10 @@ class Processes {
     // modules and its unloaded modules, not its memory) into `file`, which it creates. Never
     // null: a dump that cannot start is a job that has already failed.
     virtual std::unique_ptr<DumpJob> start_dump(std::uint32_t pid, const Path& file) = 0;
+
+    // The private memory of the process in bytes, as ChildProcess::private_bytes; none when the
+    // process cannot be opened or read.
+    virtual std::optional<std::uint64_t> process_private_bytes(std::uint32_t pid) = 0;
 };
 
 // The logon session the watchdog runs in: its environment, the user's folder, the logon time,

@@ -1,5 +1,6 @@
 // The settings, read once at start-up from the environment: five numbers, and the features
-// that are off unless asked for: the wake on the player's exit and the hang dumps.
+// that are off unless asked for: the wake on the player's exit, the hang dumps and the memory
+// ceiling.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,8 @@ struct WatchdogConfig {
     bool wake_on_exit = false;
     // How many minidumps of hung players to keep; 0 writes none.
     std::uint64_t hang_dumps = 0;
+    // The ceiling on the player's private memory in MiB; 0 sets none.
+    std::uint64_t memory_limit_mb = 0;
 };
 
 inline constexpr std::u16string_view CHECK_INTERVAL_VAR =
@@ -42,6 +45,8 @@ inline constexpr std::u16string_view UPDATE_HANG_CAP_VAR =
 inline constexpr std::u16string_view WAKE_ON_EXIT_VAR = u"VELLUMBEACON_WATCHDOG_WAKE_ON_EXIT";
 // A count of dumps to keep, at most MAX_HANG_DUMPS; unset, 0 or malformed writes none.
 inline constexpr std::u16string_view HANG_DUMPS_VAR = u"VELLUMBEACON_WATCHDOG_HANG_DUMPS";
+// MiB; unset, 0 or malformed sets no ceiling.
+inline constexpr std::u16string_view MEMORY_LIMIT_VAR = u"VELLUMBEACON_WATCHDOG_MEMORY_LIMIT_MB";
 
 // The variable read as a strict unsigned 64-bit decimal (optional '+', digits only, no
 // blanks), or `fallback` when it is unset, not valid Unicode or malformed.

@@ -60,6 +60,14 @@ bool clock_jumped(std::uint64_t prev_wall_ms, std::uint64_t now_ms, std::uint64_
     return age_ms(now_ms, prev_wall_ms) > saturating_add(mono_advance_ms, CLOCK_JUMP_SLACK_MS);
 }
 
+bool exceeds_memory_limit(std::uint64_t bytes, std::uint64_t limit_mb) {
+    return limit_mb != 0 && bytes > saturating_mul(limit_mb, BYTES_PER_MIB);
+}
+
+std::uint64_t whole_mib_up(std::uint64_t bytes) {
+    return bytes / BYTES_PER_MIB + (bytes % BYTES_PER_MIB != 0 ? 1 : 0);
+}
+
 TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
     using enum TickAction;
     using enum TickReason;
@@ -77,13 +85,20 @@ TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
             break;
     }
     if (!facts.player_alive) return {Launch, NoPlayer};
-    if (facts.liveness_fresh) return {Idle, Healthy};
-    if (facts.clock_jumped) return {Idle, ClockJumped};
-    if (facts.since_launch_ms < config.startup_grace_ms) return {Idle, StartupGrace};
-    if (facts.adopted_started_at_ms &&
-        within_window(facts.now_ms, *facts.adopted_started_at_ms, config.startup_grace_ms)) {
-        return {Idle, AdoptedGrace};
+    // The startup grace spares a player that is silent, or over the memory ceiling, alike.
+    const bool starting = facts.since_launch_ms < config.startup_grace_ms;
+    const bool adopted_starting =
+        facts.adopted_started_at_ms &&
+        within_window(facts.now_ms, *facts.adopted_started_at_ms, config.startup_grace_ms);
+    if (facts.liveness_fresh) {
+        if (facts.over_memory_limit && !starting && !adopted_starting) {
+            return {OverMemory, MemoryOverLimit};
+        }
+        return {Idle, Healthy};
     }
+    if (facts.clock_jumped) return {Idle, ClockJumped};
+    if (starting) return {Idle, StartupGrace};
+    if (adopted_starting) return {Idle, AdoptedGrace};
     return {Hung, LivenessStale};
 }
 

@@ -72,6 +72,14 @@ UpdateState classify_update(const std::optional<UpdatingSentinel>& sentinel,
 // previous tick (set forward); set back never counts.
 bool clock_jumped(std::uint64_t prev_wall_ms, std::uint64_t now_ms, std::uint64_t mono_advance_ms);
 
+inline constexpr std::uint64_t BYTES_PER_MIB = std::uint64_t{1} << 20;
+
+// Private memory over a ceiling of `limit_mb` MiB (0: no ceiling, never over).
+bool exceeds_memory_limit(std::uint64_t bytes, std::uint64_t limit_mb);
+
+// Bytes as whole MiB, rounded up so that a figure over a ceiling never reads as equal to it.
+std::uint64_t whole_mib_up(std::uint64_t bytes);
+
 // What a tick saw, gathered before it does anything.
 struct TickFacts {
     CloseDecision close = CloseDecision::NotClosed;
@@ -85,15 +93,18 @@ struct TickFacts {
     std::optional<std::uint64_t> adopted_started_at_ms;
     // The update (its startedAtMs) whose one launch was made and not yet seen to end.
     std::optional<std::uint64_t> verify_launch_for_ms;
+    // The player's private memory was over the ceiling at this check and at the one before.
+    bool over_memory_limit = false;
 };
 
-enum class TickAction { Idle, StandDown, Hung, Launch };
+enum class TickAction { Idle, StandDown, Hung, OverMemory, Launch };
 
 enum class TickReason {
     Closed,              // a close of this logon stands
     NoPlayer,            // nothing runs
     UpdateOverdue,       // the update's grace passed with no player: its one launch
     LivenessStale,       // alive, silent, and nothing excuses it
+    MemoryOverLimit,     // alive and reporting, but over the memory ceiling at two checks
     Healthy,             // alive with a fresh liveness record
     ClockJumped,         // silent, but the wall clock was set forward since the last tick
     StartupGrace,        // silent, but within the startup grace of the last launch (or start)

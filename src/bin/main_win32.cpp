@@ -1,8 +1,8 @@
 // watchdog.exe: a windowless program. Command-line arguments are ignored.
 #include "base/win32.h"
+#include "base/win32_world.h"
 #include "bin/startup.h"
 #include "bin/supervisor.h"
-#include "base/win32_world.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wd::Win32World world;

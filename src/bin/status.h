@@ -35,7 +35,8 @@ struct StatusFacts {
     FileRead<LivenessRecord> liveness;
     bool player_alive = false;
     std::optional<std::uint32_t> player_pid;
-    std::string player_image;  // the image the player was looked for under
+    std::string player_image;                           // the image the player was looked for under
+    std::optional<std::uint64_t> player_private_bytes;  // none when it could not be read
     bool liveness_fresh = false;
 
     FileRead<ClosedFlag> close;

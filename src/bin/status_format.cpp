@@ -78,6 +78,15 @@ std::string player_text(const StatusFacts& f) {
     return text;
 }
 
+// The player's private memory, and the ceiling when one is set; empty when neither is known.
+std::string memory_text(const StatusFacts& f) {
+    const std::string limit =
+        f.config.memory_limit_mb ? "limit " + std::to_string(f.config.memory_limit_mb) + " MB" : "";
+    if (!f.player_private_bytes) return limit.empty() ? "" : "unknown, " + limit;
+    const std::string used = std::to_string(whole_mib_up(*f.player_private_bytes)) + " MB private";
+    return limit.empty() ? used : used + ", " + limit;
+}
+
 std::string liveness_text(const StatusFacts& f) {
     if (!f.liveness.value) return file_state_name(f.liveness.state);
     return seconds(age_ms(f.now_ms, f.liveness.value->ts)) + " old, " +
@@ -124,7 +133,12 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
         {"last recovery", last_recovery_text(f, local_time)},
     };
     std::string out;
-    for (const auto& [name, text] : lines) out += std::string(name) + ": " + text + "\n";
+    for (const auto& [name, text] : lines) {
+        out += std::string(name) + ": " + text + "\n";
+        if (std::string_view(name) == "player" && !memory_text(f).empty()) {
+            out += "player memory: " + memory_text(f) + "\n";
+        }
+    }
     if (f.newest_dump) {
         out += "last hang dump: " + path_display(f.newest_dump->path) + " at " +
                when(f.newest_dump->at_ms, local_time) + "\n";
@@ -149,10 +163,14 @@ std::string format_status_json(const StatusFacts& f, const Judgement& j,
     out["watchdog"] = {{"running", f.watchdog_running},
                        {"lockFile", state(f.lock.state)},
                        {"pid", f.lock.value ? json(*f.lock.value) : json(nullptr)}};
-    out["player"] = {{"running", f.player_alive},
-                     {"pid", f.player_pid ? json(*f.player_pid) : json(nullptr)},
-                     {"imageName", f.player_image.empty() ? json(nullptr) : json(f.player_image)},
-                     {"playerFile", state(f.player_info.state)}};
+    out["player"] = {
+        {"running", f.player_alive},
+        {"pid", f.player_pid ? json(*f.player_pid) : json(nullptr)},
+        {"imageName", f.player_image.empty() ? json(nullptr) : json(f.player_image)},
+        {"playerFile", state(f.player_info.state)},
+        {"privateBytes", f.player_private_bytes ? json(*f.player_private_bytes) : json(nullptr)},
+        {"memoryLimitMb",
+         f.config.memory_limit_mb ? json(f.config.memory_limit_mb) : json(nullptr)}};
     json liveness{{"file", state(f.liveness.state)},
                   {"fresh", f.liveness_fresh},
                   {"hangTimeoutMs", f.config.hang_timeout_ms}};

@@ -93,6 +93,42 @@ Pause launch(World& world, const WatchdogConfig& config, SupervisorState& state,
     return pause;
 }
 
+// With a memory ceiling, reads the private memory of the player identified in this tick (the
+// own child through its handle, an adopted one by its pid) and counts the checks in a row it
+// has been over. A read that fails, or one within the ceiling, starts the count again.
+bool over_memory_limit(World& world, const WatchdogConfig& config, SupervisorState& state,
+                       bool child_running, const Identification& found) {
+    if (config.memory_limit_mb == 0) return false;
+    std::optional<std::uint64_t> bytes;
+    std::uint32_t pid = 0;
+    if (child_running) {
+        pid = state.child->pid();
+        bytes = state.child->private_bytes();
+    } else if (found.player_alive && found.adopted_pid) {
+        pid = *found.adopted_pid;
+        bytes = world.process_private_bytes(pid);
+    }
+    if (!bytes || !exceeds_memory_limit(*bytes, config.memory_limit_mb)) {
+        state.over_memory_checks = 0;
+        return false;
+    }
+    if (pid != state.over_memory_pid) state.over_memory_checks = 0;
+    state.over_memory_pid = pid;
+    state.over_memory_checks = saturating_increment(state.over_memory_checks);
+    state.over_memory_bytes = *bytes;
+    return state.over_memory_checks >= 2;
+}
+
+// Ends the player the tick found: the own child through its handle, an adopted one by its pid
+// and, if that is refused, by the image name it was found under.
+void end_player(World& world, SupervisorState& state, const std::string& image_name) {
+    if (state.child) {
+        end_child(std::move(state.child));
+    } else if (state.adopted_pid) {
+        force_end_process(world, *state.adopted_pid, image_name);
+    }
+}
+
 // Everything a tick that is not a stand-down looks at, in order: the clock-jump test, the
 // own child's exit (logged and recorded here), liveness, who the player is, the update. Fills
 // the facts beside the close already in them, and returns the image name the player was
@@ -115,6 +151,7 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
     facts.player_alive = found.player_alive;
     if (found.adopted_pid) state.adopted_pid = found.adopted_pid;
     facts.adopted_started_at_ms = found.adopted_started_at_ms;
+    facts.over_memory_limit = over_memory_limit(world, config, state, child.running, found);
 
     facts.update = read_update_state(world, config, facts.now_ms);
     facts.since_launch_ms =
@@ -196,13 +233,17 @@ Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& stat
             // Recorded before the end, so that a player that cannot be ended is still counted.
             record_recovery(world, "player hung - ended and started again");
             dump_and_end(world, config.hang_dumps,
-                         state.child ? std::optional(state.child->pid()) : state.adopted_pid, [&] {
-                             if (state.child) {
-                                 end_child(std::move(state.child));
-                             } else if (state.adopted_pid) {
-                                 force_end_process(world, *state.adopted_pid, image_name);
-                             }
-                         });
+                         state.child ? std::optional(state.child->pid()) : state.adopted_pid,
+                         [&] { end_player(world, state, image_name); });
+            pause = launch(world, config, state, facts, false);
+            break;
+        case TickAction::OverMemory:
+            log_line(world, "player over memory limit (" +
+                                std::to_string(whole_mib_up(state.over_memory_bytes)) +
+                                " MB private, limit " + std::to_string(config.memory_limit_mb) +
+                                " MB) - killing");
+            record_recovery(world, "player over memory limit - ended and started again");
+            end_player(world, state, image_name);
             pause = launch(world, config, state, facts, false);
             break;
         case TickAction::Launch:

@@ -28,6 +28,11 @@ struct SupervisorState {
     // player of that launch is seen to end.
     std::optional<std::uint64_t> verify_launch_for_ms;
     bool waiting_for_self_started = false;  // a self-started player's wait has been logged
+    // With a memory ceiling: the player last read over it, how many checks in a row, and what
+    // it held at the last of them.
+    std::uint32_t over_memory_pid = 0;
+    std::uint32_t over_memory_checks = 0;
+    std::uint64_t over_memory_bytes = 0;
 };
 
 // The pause a tick asks for: its length, and whether the own child's end may cut it short

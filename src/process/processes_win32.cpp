@@ -9,11 +9,21 @@
 #include "process/program_search_win32.h"
 #include "process/tool_run_win32.h"
 
+// After <windows.h>, which base/win32.h brings.
+#include <psapi.h>
+
 namespace wd::win32 {
 namespace {
 
 // How long a force-ended child is waited for before it is released anyway.
 constexpr std::uint32_t END_CHILD_WAIT_MS = 10'000;
+
+std::optional<std::uint64_t> commit_charge(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!::GetProcessMemoryInfo(process, &counters, sizeof counters)) return std::nullopt;
+    return counters.PagefileUsage;
+}
 
 class Win32Child final : public ChildProcess {
   public:
@@ -42,6 +52,10 @@ class Win32Child final : public ChildProcess {
     void terminate_and_wait() override {
         ::TerminateProcess(s_.process.get(), 1);  // fails harmlessly when it has ended already
         ::WaitForSingleObject(s_.process.get(), END_CHILD_WAIT_MS);
+    }
+
+    std::optional<std::uint64_t> private_bytes() override {
+        return commit_charge(s_.process.get());
     }
 
   private:
@@ -84,6 +98,12 @@ SpawnResult Win32World::spawn_process(const Path& program) {
     auto created = create_process(resolved, quote_windows_arg(program, QUOTE_ALWAYS), 0, si);
     if (const DWORD* error = std::get_if<DWORD>(&created)) return os_error_text(*error);
     return std::make_unique<Win32Child>(std::move(std::get<Started>(created)));
+}
+
+std::optional<std::uint64_t> Win32World::process_private_bytes(std::uint32_t pid) {
+    const win32::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) return std::nullopt;
+    return win32::commit_charge(process.get());
 }
 
 std::optional<std::string> Win32World::run_tool_output(std::u16string_view name,

@@ -203,6 +203,53 @@ TEST_F(Scenario, WithHangDumpsOnEachHungPlayerIsDumpedThenEnded) {
     }
 }
 
+// 4c. A memory ceiling of 100 MB: a player under it, and over it for well under a check, is
+// left alone; once it stays over, it is ended, recorded and relaunched.
+TEST_F(Scenario, AMemoryCeilingLeavesAPeakAloneAndEndsAPlayerThatStaysOver) {
+    set(L"VELLUMBEACON_WATCHDOG_MEMORY_LIMIT_MB", L"100");
+    script(
+        "MEMORY_MB=20\nSPIKE_MB=300\nSPIKE_AT_MS=4000\nSPIKE_FOR_MS=400\n"
+        "GROW_MB=300\nGROW_AT_MS=6500\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for_players_started(1));
+    script("");  // the replacement is healthy
+    const std::regex OVER(
+        R"(player over memory limit \((\d+) MB private, limit 100 MB\) - killing)");
+    ASSERT_TRUE(wait_for("player over memory limit", 1, 40s)) << log();
+    ASSERT_TRUE(wait_for("spawned", 2));
+    watch(3s);
+    const auto all = lines();
+    ASSERT_EQ(all.size(), 4u) << log();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(all[2].text, m, OVER)) << all[2].text;
+    EXPECT_GE(std::stoul(m[1]), 320u);
+    const auto t = trace();
+    ASSERT_NE(t.find(" spike "), std::string::npos) << t;
+    const std::size_t at = t.find(" grown ");
+    ASSERT_NE(at, std::string::npos) << t;
+    const std::size_t line = t.rfind('\n', at) == std::string::npos ? 0 : t.rfind('\n', at) + 1;
+    const std::uint64_t grown = std::stoull(t.substr(line, at - line));
+    EXPECT_GE(all[2].at, grown) << "the brief peak did not end it";
+    EXPECT_TRUE(is_spawn(all[3].text));
+    EXPECT_EQ(player_pids(), std::vector<DWORD>{spawned_pid(all[3].text)});
+    stop_watchdog();
+    EXPECT_EQ(file(L"recoveries.txt"), "1");
+    EXPECT_EQ(file(L"last-crash.json")
+                  .value_or("")
+                  .rfind("{\"what\":\"player over memory limit - ended and started again\"", 0),
+              0u);
+}
+
+// 4d. Without a ceiling, a large player runs on untouched.
+TEST_F(Scenario, WithoutAMemoryCeilingALargePlayerRunsOn) {
+    script("MEMORY_MB=300\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for("spawned"));
+    watch(6s);  // past the grace, several checks
+    EXPECT_EQ(messages().size(), 2u) << log();
+    EXPECT_EQ(player_pids(), std::vector<DWORD>{spawned_pid(lines()[1].text)});
+}
+
 // 5. A player that runs before the watchdog starts is adopted, not started twice, and ended
 // through taskkill when it stops reporting.
 TEST_F(Scenario, APlayerStartedBeforeTheWatchdogIsAdoptedAndEndedWhenItHangs) {

@@ -234,6 +234,10 @@ class MemWorld : public World {
         return dumper(pid, file);
     }
 
+    std::optional<std::uint64_t> process_private_bytes(std::uint32_t) override {
+        return std::nullopt;
+    }
+
     std::optional<Path> own_exe_path() override { return own_exe; }
 
     PathKind path_kind(const Path& path) override {

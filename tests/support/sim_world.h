@@ -31,6 +31,7 @@ struct SimProcess {
     // while it lives (it is deep in the kernel).
     OsError dump_error = 0;
     bool dump_stalls = false;
+    std::optional<std::uint64_t> private_bytes = 0;  // none: its memory cannot be read
 };
 
 class SimWorld : public MemWorld {
@@ -54,6 +55,15 @@ class SimWorld : public MemWorld {
         tool_output = [this](const ToolCall& call) { return tasklist(call); };
         tool_status = [this](const ToolCall& call) { return taskkill(call); };
         dumper = [this](std::uint32_t pid, const Path& file) { return dump(pid, file); };
+    }
+
+    std::uint64_t memory_reads = 0;  // of every process, through a handle or by pid
+
+    std::optional<std::uint64_t> process_private_bytes(std::uint32_t pid) override {
+        ++memory_reads;
+        const auto it = processes.find(pid);
+        if (it == processes.end() || !it->second.alive) return std::nullopt;
+        return it->second.private_bytes;
     }
 
     // A process started by someone else.
@@ -158,6 +168,10 @@ class SimWorld : public MemWorld {
             return ChildWait::TimedOut;
         }
         void terminate_and_wait() override { world_->kill(pid_, 1); }
+        std::optional<std::uint64_t> private_bytes() override {
+            ++world_->memory_reads;
+            return world_->processes.at(pid_).private_bytes;
+        }
 
       private:
         SimWorld* world_;

@@ -86,6 +86,27 @@ void trace(World& world, const Knobs& knobs, const std::string& line) {
     }
 }
 
+// Private memory committed and touched page by page, so that it counts as the process's own.
+class Memory {
+  public:
+    void hold(std::uint64_t mib) {
+        release();
+        if (mib == 0) return;
+        const std::size_t bytes = static_cast<std::size_t>(mib) << 20;
+        block_ = static_cast<volatile char*>(
+            ::VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        if (!block_) return;
+        for (std::size_t at = 0; at < bytes; at += 4096) block_[at] = 1;
+    }
+    void release() {
+        if (block_) ::VirtualFree(const_cast<char*>(block_), 0, MEM_RELEASE);
+        block_ = nullptr;
+    }
+
+  private:
+    volatile char* block_ = nullptr;
+};
+
 [[noreturn]] void finish(World& world, const Knobs& knobs, std::uint32_t code) {
     trace(world, knobs,
           "exit " + std::to_string(::GetCurrentProcessId()) + " " + std::to_string(code));
@@ -122,6 +143,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const auto close_after = knobs.number("CLOSE_AFTER_MS");
     const auto update_after = knobs.number("UPDATE_AFTER_MS");
     const auto update_for = knobs.number("UPDATE_FOR_MS");
+    // Memory: MEMORY_MB from the start; SPIKE_MB more from SPIKE_AT_MS for SPIKE_FOR_MS; GROW_MB
+    // more from GROW_AT_MS on.
+    Memory base, extra;
+    base.hold(knobs.number("MEMORY_MB").value_or(0));
+    const auto spike_at = knobs.number("SPIKE_AT_MS");
+    const std::uint64_t spike_end = spike_at.value_or(0) + knobs.number("SPIKE_FOR_MS").value_or(0);
+    const auto grow_at = knobs.number("GROW_AT_MS");
+    enum class Extra { None, Spike, SpikeOver, Grown } extra_state = Extra::None;
 
     if (records) {
         put(world, player_info_path(world),
@@ -180,6 +209,21 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         if (update_written && !update_removed && update_for && now >= *update_after + *update_for) {
             update_removed = true;
             if (const auto path = updating_path(world)) world.delete_file(*path);
+        }
+        if (spike_at && extra_state == Extra::None && now >= *spike_at) {
+            extra.hold(knobs.number("SPIKE_MB").value_or(0));
+            extra_state = Extra::Spike;
+            trace(world, knobs, "spike " + std::to_string(pid));
+        }
+        if (extra_state == Extra::Spike && now >= spike_end) {
+            extra.release();
+            extra_state = Extra::SpikeOver;
+        }
+        if (grow_at && extra_state != Extra::Grown && extra_state != Extra::Spike &&
+            now >= *grow_at) {
+            extra.hold(knobs.number("GROW_MB").value_or(0));
+            extra_state = Extra::Grown;
+            trace(world, knobs, "grown " + std::to_string(pid));
         }
         ::Sleep(20);
     }

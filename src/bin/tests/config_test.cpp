@@ -22,6 +22,7 @@ TEST(Settings, NothingSetGivesTheDefaults) {
     EXPECT_EQ(c.update_hang_cap_ms, 360'000u);
     EXPECT_FALSE(c.wake_on_exit);
     EXPECT_EQ(c.hang_dumps, 0u);
+    EXPECT_EQ(c.memory_limit_mb, 0u);
 }
 
 TEST(Settings, RawValueIsParsedStrictlyOrTheDefaultIsTaken) {
@@ -80,16 +81,24 @@ TEST(Settings, TheOptInCountsAreReadStrictlyAndCapped) {
         std::u16string raw;
         std::uint64_t want;
     } cases[] = {
-        {HANG_DUMPS_VAR, u"2", 2},     {HANG_DUMPS_VAR, u"+02", 2},
-        {HANG_DUMPS_VAR, u"0", 0},     {HANG_DUMPS_VAR, u" 2", 0},
-        {HANG_DUMPS_VAR, u"-1", 0},    {HANG_DUMPS_VAR, u"100", 100},
-        {HANG_DUMPS_VAR, u"101", 100}, {HANG_DUMPS_VAR, u"18446744073709551616", 0},
+        {HANG_DUMPS_VAR, u"2", 2},       {HANG_DUMPS_VAR, u"+02", 2},
+        {HANG_DUMPS_VAR, u"0", 0},       {HANG_DUMPS_VAR, u" 2", 0},
+        {HANG_DUMPS_VAR, u"-1", 0},      {HANG_DUMPS_VAR, u"100", 100},
+        {HANG_DUMPS_VAR, u"101", 100},   {HANG_DUMPS_VAR, u"18446744073709551616", 0},
+        {MEMORY_LIMIT_VAR, u"500", 500}, {MEMORY_LIMIT_VAR, u"+0500", 500},
+        {MEMORY_LIMIT_VAR, u"0", 0},     {MEMORY_LIMIT_VAR, u"500MB", 0},
+        {MEMORY_LIMIT_VAR, u"5e2", 0},   {MEMORY_LIMIT_VAR, u"18446744073709551615", U64_MAX},
     };
     for (const auto& c : cases) {
         MemWorld world;
         world.environment[std::u16string(c.var)] = c.raw;
         const WatchdogConfig config = read_config(world);
-        EXPECT_EQ(config.hang_dumps, c.want) << std::string(c.raw.begin(), c.raw.end());
+        const std::uint64_t got =
+            c.var == HANG_DUMPS_VAR ? config.hang_dumps : config.memory_limit_mb;
+        const std::uint64_t other =
+            c.var == HANG_DUMPS_VAR ? config.memory_limit_mb : config.hang_dumps;
+        EXPECT_EQ(got, c.want) << std::string(c.raw.begin(), c.raw.end());
+        EXPECT_EQ(other, 0u);
         EXPECT_EQ(config.hang_timeout_ms, 30'000u);  // nothing else moves
     }
 }

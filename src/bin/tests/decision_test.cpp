@@ -116,6 +116,48 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          },
          {Launch, UpdateOverdue},
          false},
+        {"fresh, over the memory ceiling at two checks: ended",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             f.over_memory_limit = true;
+         },
+         {OverMemory, MemoryOverLimit},
+         false},
+        {"over the memory ceiling within the startup grace",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             f.over_memory_limit = true;
+             f.since_launch_ms = 59'999;
+         },
+         {Idle, Healthy},
+         true},
+        {"over the memory ceiling, adopted within its grace",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             f.over_memory_limit = true;
+             f.adopted_started_at_ms = NOW - 59'999;
+         },
+         {Idle, Healthy},
+         true},
+        {"over the memory ceiling during an update",
+         [](TickFacts& f, auto& y, auto&) {
+             f.update = y;
+             f.liveness_fresh = true;
+             f.over_memory_limit = true;
+         },
+         {Idle, UpdateYoung},
+         true},
+        {"over the memory ceiling and an operator's close",
+         [](TickFacts& f, auto&, auto&) {
+             f.close = CloseDecision::StandDown;
+             f.over_memory_limit = true;
+         },
+         {StandDown, Closed},
+         false},
+        {"silent and over the memory ceiling: hung, as it would be anyway",
+         [](TickFacts& f, auto&, auto&) { f.over_memory_limit = true; },
+         {Hung, LivenessStale},
+         false},
     };
     for (const auto& row : rows) {
         TickFacts facts = alive_and_silent();

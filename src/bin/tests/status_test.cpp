@@ -135,6 +135,8 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
     m.world.files[dumps + u"hang-20251206T054740.000Z-pid9.dmp"] = "MDMP";
     m.world.files[dumps + u"hang-20251205T054740.000Z-pid8.dmp"] = "MDMP";
     m.world.files[dumps + u"hang-20251207T054740.000Z-pid7.dmp.tmp"] = "MD";
+    m.world.processes.at(4100).private_bytes = std::uint64_t{300} * 1024 * 1024;
+    m.world.environment[std::u16string(MEMORY_LIMIT_VAR)] = u"500";
     const auto files_before = m.world.files;
     const StatusFacts f = gather_status(m.world, 3);
     EXPECT_EQ(judge_status(f).verdict, Verdict::Healthy);
@@ -156,7 +158,10 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
     const std::string text = format_status_text(f, judge_status(f), fixed_time);
     EXPECT_EQ(text.substr(0, text.find('\n')), "status: healthy");
     EXPECT_NE(text.find("watchdog: running, pid 4000\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("player: running, pid 4100, player.exe\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("player: running, pid 4100, player.exe\n"
+                        "player memory: 300 MB private, limit 500 MB\n"),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("liveness: 2.5 s old, fresh (hang timeout 30 s)\n"), std::string::npos)
         << text;
     EXPECT_NE(text.find("last recovery: player exited (code 1) at local(1764990000000) "
@@ -293,6 +298,8 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
     EXPECT_EQ(json.at("close").at("closedAt").at("local"), fixed_time(m.world.wall_ms - 60'000));
     EXPECT_EQ(json.at("log").at("lines").size(), 2u);
     EXPECT_EQ(json.at("player").at("pid"), nullptr);
+    EXPECT_EQ(json.at("player").at("privateBytes"), nullptr);
+    EXPECT_EQ(json.at("player").at("memoryLimitMb"), nullptr);
 }
 
 }  // namespace

@@ -623,6 +623,99 @@ TEST(Supervise, AChildThatCannotBePolledIsLetGoSilentlyAndFoundAgainByItsLivenes
     EXPECT_EQ(world.files.count(DIR + u"\\recoveries.txt"), 0u) << "an unseen exit is not recorded";
 }
 
+// A ceiling of 100 MB over a healthy, reporting player (its own child, or one it adopted): each
+// row sets the player's private memory before each check once the startup grace has passed.
+// Only a player over the ceiling at two checks in a row is ended, recorded and relaunched.
+TEST(Supervise, AMemoryCeilingEndsAPlayerOverItAtTwoChecksInARow) {
+    constexpr std::uint64_t MIB = BYTES_PER_MIB;
+    const std::optional<std::uint64_t> fails;
+    const std::string over_150 =
+        "player over memory limit (150 MB private, limit 100 MB) - killing";
+    const struct {
+        const char* name;
+        std::uint64_t limit_mb;
+        bool adopted;
+        std::vector<std::optional<std::uint64_t>> reads;
+        std::string ended;  // the line, when the player is ended at the last check
+    } cases[] = {
+        {"over at two checks", 100, false, {150 * MIB, 150 * MIB}, over_150},
+        {"a byte over is over, and shown rounded up",
+         100,
+         false,
+         {100 * MIB + 1, 100 * MIB + 1},
+         "player over memory limit (101 MB private, limit 100 MB) - killing"},
+        {"at the ceiling is not over", 100, false, {100 * MIB, 100 * MIB}, ""},
+        {"over, under, over", 100, false, {150 * MIB, 100 * MIB, 150 * MIB}, ""},
+        {"a failed read is no excess and breaks the run",
+         100,
+         false,
+         {150 * MIB, fails, 150 * MIB},
+         ""},
+        {"adopted, over at two checks: ended by its pid",
+         100,
+         true,
+         {150 * MIB, 150 * MIB},
+         over_150},
+        {"adopted, its memory cannot be read", 100, true, {fails, fails, fails}, ""},
+        {"no ceiling: nothing is read", 0, false, {150 * MIB, 150 * MIB, 150 * MIB}, ""},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        WatchdogConfig config;
+        config.memory_limit_mb = c.limit_mb;
+        if (c.adopted) {
+            SimProcess& p = world.add_process({});
+            p.heartbeat = true;
+            world.write_liveness(p);
+            world.files[DIR + u"\\player.json"] = fakes::player_json(1000, world.wall_ms - 60'000);
+        }
+        Loop loop(world, config);
+        loop.ticks(21);  // past the grace
+        loop.messages();
+        for (const auto& bytes : c.reads) {
+            world.processes.at(1000).private_bytes = bytes;
+            loop.tick();
+        }
+        const auto said = loop.messages();
+        if (c.ended.empty()) {
+            EXPECT_TRUE(said.empty()) << c.name << ": " << testing::PrintToString(said);
+            EXPECT_TRUE(world.processes.at(1000).alive) << c.name;
+        } else {
+            EXPECT_EQ(said, (std::vector<std::string>{c.ended, spawned(1001)})) << c.name;
+            EXPECT_FALSE(world.processes.at(1000).alive) << c.name;
+            EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "1") << c.name;
+            EXPECT_NE(world.files[DIR + u"\\last-crash.json"].find(
+                          "{\"what\":\"player over memory limit - ended and started again\""),
+                      std::string::npos)
+                << c.name;
+        }
+        if (c.limit_mb == 0) {
+            EXPECT_EQ(world.memory_reads, 0u);
+        }
+    }
+}
+
+// A player over the ceiling from its start is spared for the startup grace, then ended at the
+// first check past it; so is each relaunch.
+TEST(Supervise, AMemoryCeilingSparesTheStartupGraceOfEachPlayer) {
+    SimWorld world;
+    world.behaviour = [](SimProcess& p) {
+        p.heartbeat = true;
+        p.private_bytes = std::uint64_t{900} * 1024 * 1024;
+    };
+    WatchdogConfig config;
+    config.memory_limit_mb = 500;
+    config.startup_grace_ms = 10'000;
+    Loop loop(world, config);
+    loop.ticks(4);  // t = 0 .. 9 s
+    EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1000)});
+    const std::string over = "player over memory limit (900 MB private, limit 500 MB) - killing";
+    loop.tick();  // t = 12 s
+    EXPECT_EQ(loop.messages(), (std::vector<std::string>{over, spawned(1001)}));
+    loop.ticks(4);  // t = 15 .. 24 s: the next one is over too
+    EXPECT_EQ(loop.messages(), (std::vector<std::string>{over, spawned(1002)}));
+}
+
 // A day of a healthy player: one launch, nothing logged after it, and each check reads only
 // its few small records. How long the day takes to simulate is for the bench, not a test.
 TEST(Supervise, ASimulatedDayOfAHealthyPlayerLaunchesOnceAndReadsLittle) {

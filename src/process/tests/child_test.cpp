@@ -17,6 +17,7 @@ class FakeChild : public ChildProcess {
     ChildPoll poll() override { return ChildRunning{}; }
     ChildWait wait_for_exit(std::uint32_t) override { return ChildWait::TimedOut; }
     void terminate_and_wait() override { ++terminated; }
+    std::optional<std::uint64_t> private_bytes() override { return std::nullopt; }
     int terminated = 0;
 
   private:
@@ -56,6 +57,7 @@ TEST(EndChild, TerminatesBeforeItReleases) {
         ChildPoll poll() override { return ChildRunning{}; }
         ChildWait wait_for_exit(std::uint32_t) override { return ChildWait::TimedOut; }
         void terminate_and_wait() override { events->push_back("terminate"); }
+        std::optional<std::uint64_t> private_bytes() override { return std::nullopt; }
     };
     std::vector<std::string> events;
     auto child = std::make_unique<Recording>();

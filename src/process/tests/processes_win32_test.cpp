@@ -191,6 +191,21 @@ TEST_F(ProcessControl, ADumpOfALiveProcessIsWrittenAndOfAGoneOneFailsAtOnce) {
     EXPECT_EQ(world_.path_kind(path), PathKind::Missing);
 }
 
+// The private memory a process committed and touched, read through the child's handle and by
+// its pid; a pid that names no process reads as nothing.
+TEST_F(ProcessControl, PrivateMemoryIsReadThroughTheHandleAndByPid) {
+    const ScopedEnv memory(L"TEST_PLAYER_MEMORY_MB", L"64");
+    const std::wstring exe = player_exe();
+    auto spawned = world_.spawn_process(Path(exe.begin(), exe.end()));
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<ChildProcess>>(spawned));
+    auto& child = *std::get<std::unique_ptr<ChildProcess>>(spawned);
+    constexpr std::uint64_t MIB_64 = std::uint64_t{64} << 20;
+    EXPECT_TRUE(fakes::eventually([&] { return child.private_bytes().value_or(0) > MIB_64; }, 30s));
+    EXPECT_GT(world_.process_private_bytes(child.pid()).value_or(0), MIB_64);
+    child.terminate_and_wait();
+    EXPECT_EQ(world_.process_private_bytes(0x7ffffffc), std::nullopt);
+}
+
 TEST_F(ProcessControl, AMissingExecutableGivesTheSystemErrorText) {
     const std::wstring missing = roaming_.wide(L"no-player.exe");
     const Path path(missing.begin(), missing.end());
