@@ -31,6 +31,9 @@ DWORD WINAPI write_dump(void* param) {
     if (!::MiniDumpWriteDump(work->process.get(), work->pid, work->file.get(), type, nullptr,
                              nullptr, nullptr)) {
         error = ::GetLastError();
+        // It may report a system error wrapped as an HRESULT (0x8007xxxx): unwrapped, the log
+        // shows the plain number.
+        if ((error & 0xffff0000u) == 0x80070000u) error &= 0xffffu;
         if (error == ERROR_SUCCESS) error = ERROR_GEN_FAILURE;
     } else if (!::FlushFileBuffers(work->file.get())) {
         error = ::GetLastError();
