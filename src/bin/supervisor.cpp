@@ -130,9 +130,9 @@ void end_player(World& world, SupervisorState& state, const std::string& image_n
 }
 
 // Everything a tick that is not a stand-down looks at, in order: the clock-jump test, the
-// own child's exit (logged and recorded here), liveness, who the player is, the update. Fills
-// the facts beside the close already in them, and returns the image name the player was
-// probed under, which ending an adopted player needs.
+// own child's exit (logged and recorded here), liveness, who the player is and (with a memory
+// ceiling) its memory, the update. Fills the facts beside the close already in them, and
+// returns the image name the player was probed under, which ending an adopted player needs.
 std::string observe(World& world, const WatchdogConfig& config, SupervisorState& state,
                     std::uint64_t now_instant_ns, TickFacts& facts) {
     const std::uint64_t mono_advance = elapsed_ms(state.prev_instant_ns, now_instant_ns);
