@@ -48,14 +48,22 @@ bool is_temp_of_dump(std::u16string_view name) {
            hang_dump_time(name.substr(0, name.size() - TEMP_SUFFIX.size()));
 }
 
-// The dumps in the folder, oldest first.
-std::vector<std::u16string> dumps_in(World& world, const Path& folder) {
-    std::vector<std::u16string> names;
+// The dumps in the folder, oldest first, and the temporary files that dumps left there.
+struct FolderDumps {
+    std::vector<std::u16string> dumps;
+    std::vector<std::u16string> leftovers;
+};
+FolderDumps dumps_in(World& world, const Path& folder) {
+    FolderDumps found;
     for (auto& name : world.list_folder(folder).value_or(std::vector<std::u16string>{})) {
-        if (hang_dump_time(name)) names.push_back(std::move(name));
+        if (hang_dump_time(name)) {
+            found.dumps.push_back(std::move(name));
+        } else if (is_temp_of_dump(name)) {
+            found.leftovers.push_back(std::move(name));
+        }
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(found.dumps.begin(), found.dumps.end());
+    return found;
 }
 
 std::string error_text(OsError error) {
@@ -148,13 +156,10 @@ std::optional<std::uint64_t> hang_dump_time(std::u16string_view name) {
 }
 
 void prune_hang_dumps(World& world, const Path& folder, std::uint64_t keep) {
-    const auto names = world.list_folder(folder).value_or(std::vector<std::u16string>{});
-    for (const auto& name : names) {
-        if (is_temp_of_dump(name)) world.delete_file(join(folder, name));
-    }
-    const auto dumps = dumps_in(world, folder);
-    const std::size_t excess = dumps.size() > keep ? dumps.size() - keep : 0;
-    for (std::size_t i = 0; i < excess; ++i) world.delete_file(join(folder, dumps[i]));
+    const FolderDumps found = dumps_in(world, folder);
+    for (const auto& name : found.leftovers) world.delete_file(join(folder, name));
+    const std::size_t excess = found.dumps.size() > keep ? found.dumps.size() - keep : 0;
+    for (std::size_t i = 0; i < excess; ++i) world.delete_file(join(folder, found.dumps[i]));
 }
 
 void dump_and_end(World& world, std::uint64_t keep, std::optional<std::uint32_t> pid,
@@ -169,7 +174,7 @@ void dump_and_end(World& world, std::uint64_t keep, std::optional<std::uint32_t>
 std::optional<NewestDump> newest_hang_dump(World& world) {
     const auto folder = dumps_dir(world);
     if (!folder) return std::nullopt;
-    const auto dumps = dumps_in(world, *folder);
+    const auto dumps = dumps_in(world, *folder).dumps;
     if (dumps.empty()) return std::nullopt;
     return NewestDump{join(*folder, dumps.back()), *hang_dump_time(dumps.back())};
 }

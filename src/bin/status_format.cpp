@@ -135,9 +135,8 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
     std::string out;
     for (const auto& [name, text] : lines) {
         out += std::string(name) + ": " + text + "\n";
-        if (std::string_view(name) == "player" && !memory_text(f).empty()) {
-            out += "player memory: " + memory_text(f) + "\n";
-        }
+        const std::string memory = std::string_view(name) == "player" ? memory_text(f) : "";
+        if (!memory.empty()) out += "player memory: " + memory + "\n";
     }
     if (f.newest_dump) {
         out += "last hang dump: " + path_display(f.newest_dump->path) + " at " +

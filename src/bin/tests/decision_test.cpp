@@ -139,21 +139,6 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          },
          {Idle, Healthy},
          true},
-        {"over the memory ceiling during an update",
-         [](TickFacts& f, auto& y, auto&) {
-             f.update = y;
-             f.liveness_fresh = true;
-             f.over_memory_limit = true;
-         },
-         {Idle, UpdateYoung},
-         true},
-        {"over the memory ceiling and an operator's close",
-         [](TickFacts& f, auto&, auto&) {
-             f.close = CloseDecision::StandDown;
-             f.over_memory_limit = true;
-         },
-         {StandDown, Closed},
-         false},
         {"silent and over the memory ceiling: hung, as it would be anyway",
          [](TickFacts& f, auto&, auto&) { f.over_memory_limit = true; },
          {Hung, LivenessStale},

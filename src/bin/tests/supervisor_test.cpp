@@ -695,27 +695,6 @@ TEST(Supervise, AMemoryCeilingEndsAPlayerOverItAtTwoChecksInARow) {
     }
 }
 
-// A player over the ceiling from its start is spared for the startup grace, then ended at the
-// first check past it; so is each relaunch.
-TEST(Supervise, AMemoryCeilingSparesTheStartupGraceOfEachPlayer) {
-    SimWorld world;
-    world.behaviour = [](SimProcess& p) {
-        p.heartbeat = true;
-        p.private_bytes = std::uint64_t{900} * 1024 * 1024;
-    };
-    WatchdogConfig config;
-    config.memory_limit_mb = 500;
-    config.startup_grace_ms = 10'000;
-    Loop loop(world, config);
-    loop.ticks(4);  // t = 0 .. 9 s
-    EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1000)});
-    const std::string over = "player over memory limit (900 MB private, limit 500 MB) - killing";
-    loop.tick();  // t = 12 s
-    EXPECT_EQ(loop.messages(), (std::vector<std::string>{over, spawned(1001)}));
-    loop.ticks(4);  // t = 15 .. 24 s: the next one is over too
-    EXPECT_EQ(loop.messages(), (std::vector<std::string>{over, spawned(1002)}));
-}
-
 // A day of a healthy player: one launch, nothing logged after it, and each check reads only
 // its few small records. How long the day takes to simulate is for the bench, not a test.
 TEST(Supervise, ASimulatedDayOfAHealthyPlayerLaunchesOnceAndReadsLittle) {
