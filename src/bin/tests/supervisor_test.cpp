@@ -656,7 +656,6 @@ TEST(Supervise, AMemoryCeilingEndsAPlayerOverItAtTwoChecksInARow) {
          true,
          {150 * MIB, 150 * MIB},
          over_150},
-        {"adopted, its memory cannot be read", 100, true, {fails, fails, fails}, ""},
         {"no ceiling: nothing is read", 0, false, {150 * MIB, 150 * MIB, 150 * MIB}, ""},
     };
     for (const auto& c : cases) {
