@@ -1,6 +1,7 @@
-// The World seam over the real system, used by watchdog.exe and the Windows tests. Each part
-// is defined in one file: clocks_win32.cpp, files_win32.cpp, processes_win32.cpp and
-// session_win32.cpp.
+// The World seam over the real system, used by both programs and the Windows tests. Each part
+// is defined in one file: base/clocks_win32.cpp, state/files_win32.cpp,
+// process/processes_win32.cpp (with process/dump_win32.cpp for the minidumps) and
+// process/session_win32.cpp.
 #pragma once
 
 #include "base/world.h"

@@ -49,14 +49,21 @@ class ChildProcess {
     virtual std::optional<std::uint64_t> private_bytes() = 0;
 };
 
+// Where a dump stands after a wait: still being written, whole on disk, or stopped by `error`.
+enum class DumpStatus { Writing, Written, Failed };
+struct DumpWait {
+    DumpStatus status = DumpStatus::Writing;
+    OsError error = 0;  // why it failed
+    bool operator==(const DumpWait&) const = default;
+};
+
 // A minidump of another process, written on a worker so that the caller can bound the wait.
 // Destroying it waits for nothing: a worker still writing finishes on its own.
 class DumpJob {
   public:
     virtual ~DumpJob() = default;
-    // Blocks for up to `ms` milliseconds: 0 once the dump is whole on disk, the error that
-    // stopped it, or none while it is still being written.
-    virtual std::optional<OsError> wait(std::uint32_t ms) = 0;
+    // Blocks for up to `ms` milliseconds, less once the dump is over.
+    virtual DumpWait wait(std::uint32_t ms) = 0;
 };
 
 // What a path names, links followed.

@@ -68,10 +68,36 @@ std::uint64_t whole_mib_up(std::uint64_t bytes) {
     return bytes / BYTES_PER_MIB + (bytes % BYTES_PER_MIB != 0 ? 1 : 0);
 }
 
-TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
+OverMemoryRun count_over_memory(const OverMemoryRun& before,
+                                const std::optional<MemoryReading>& reading,
+                                std::uint64_t limit_mb) {
+    if (!reading || !exceeds_memory_limit(reading->bytes, limit_mb)) return {};
+    const std::uint32_t checks = reading->pid == before.pid ? before.checks : 0;
+    return {reading->pid, saturating_increment(checks), reading->bytes};
+}
+
+namespace {
+
+// The first launch, within the startup grace from the watchdog's own start.
+bool in_first_launch_window(const TickFacts& facts, const WatchdogConfig& config) {
+    return !facts.launched_before && facts.since_launch_ms < config.startup_grace_ms;
+}
+
+struct Choice {
+    TickAction action;
+    TickReason reason;
+};
+
+Choice decide_action(const TickFacts& facts, const WatchdogConfig& config,
+                     const OverMemoryRun& over_memory) {
     using enum TickAction;
     using enum TickReason;
-    if (facts.close == CloseDecision::StandDown) return {StandDown, Closed};
+    const auto launch = [&](TickReason reason) -> Choice {
+        if (facts.self_started_pid && in_first_launch_window(facts, config)) {
+            return {AwaitPlayer, SelfStarted};
+        }
+        return {Launch, reason};
+    };
     switch (facts.update.kind) {
         case UpdateKind::WithinGrace:
             return {Idle, UpdateYoung};
@@ -80,36 +106,61 @@ TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
             if (facts.verify_launch_for_ms == facts.update.started_at_ms) {
                 return {Idle, UpdateLaunchMade};
             }
-            return {Launch, UpdateOverdue};
+            return launch(UpdateOverdue);
         case UpdateKind::NoUpdate:
             break;
     }
-    if (!facts.player_alive) return {Launch, NoPlayer};
+    if (!facts.player_alive) return launch(NoPlayer);
     // The startup grace spares a player that is silent, or over the memory ceiling, alike.
     const bool starting = facts.since_launch_ms < config.startup_grace_ms;
     const bool adopted_starting =
         facts.adopted_started_at_ms &&
         within_window(facts.now_ms, *facts.adopted_started_at_ms, config.startup_grace_ms);
     if (facts.liveness_fresh) {
-        if (facts.over_memory_limit && !starting && !adopted_starting) {
-            return {OverMemory, MemoryOverLimit};
+        if (over_memory.checks >= OVER_MEMORY_CHECKS_TO_END && !starting && !adopted_starting) {
+            return {EndAndRelaunch, MemoryOverLimit};
         }
         return {Idle, Healthy};
     }
     if (facts.clock_jumped) return {Idle, ClockJumped};
     if (starting) return {Idle, StartupGrace};
     if (adopted_starting) return {Idle, AdoptedGrace};
-    return {Hung, LivenessStale};
+    return {EndAndRelaunch, LivenessStale};
 }
 
-bool may_wait_for_self_started_player(const TickFacts& facts, const TickDecision& decision,
-                                      const WatchdogConfig& config) {
-    return decision.action == TickAction::Launch && !facts.launched_before &&
-           facts.since_launch_ms < config.startup_grace_ms;
+}  // namespace
+
+TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
+    // A stand-down looks at nothing, so the over-ceiling run waits for the next check.
+    if (facts.close == CloseDecision::StandDown) {
+        return {TickAction::StandDown, TickReason::Closed, facts.over_memory_before};
+    }
+    const OverMemoryRun over_memory =
+        count_over_memory(facts.over_memory_before, facts.memory, config.memory_limit_mb);
+    const Choice choice = decide_action(facts, config, over_memory);
+    return {choice.action, choice.reason, over_memory};
+}
+
+bool wants_self_started_look(const TickFacts& facts, const TickDecision& decision,
+                             const WatchdogConfig& config) {
+    return decision.action == TickAction::Launch && in_first_launch_window(facts, config);
 }
 
 bool resets_rapid_restarts(const TickFacts& facts, const TickDecision& decision) {
     return decision.action == TickAction::Idle && facts.player_alive && facts.liveness_fresh;
+}
+
+Pause plain_pause(const TickDecision& decision, const WatchdogConfig& config) {
+    return {config.check_interval_secs, decision.action != TickAction::StandDown};
+}
+
+LaunchPlan plan_launch(std::optional<std::uint64_t> since_last_launch_ms,
+                       std::uint32_t rapid_restarts, const WatchdogConfig& config) {
+    if (!is_rapid_restart(since_last_launch_ms, config)) {
+        return {false, rapid_restarts, {config.check_interval_secs, true}};
+    }
+    const std::uint32_t count = saturating_increment(rapid_restarts);
+    return {true, count, {backoff_secs(config.check_interval_secs, count), false}};
 }
 
 }  // namespace wd

@@ -73,12 +73,35 @@ UpdateState classify_update(const std::optional<UpdatingSentinel>& sentinel,
 bool clock_jumped(std::uint64_t prev_wall_ms, std::uint64_t now_ms, std::uint64_t mono_advance_ms);
 
 inline constexpr std::uint64_t BYTES_PER_MIB = std::uint64_t{1} << 20;
+// A player over the memory ceiling at this many checks in a row is ended.
+inline constexpr std::uint32_t OVER_MEMORY_CHECKS_TO_END = 2;
 
 // Private memory over a ceiling of `limit_mb` MiB (0: no ceiling, never over).
 bool exceeds_memory_limit(std::uint64_t bytes, std::uint64_t limit_mb);
 
 // Bytes as whole MiB, rounded up so that a figure over a ceiling never reads as equal to it.
 std::uint64_t whole_mib_up(std::uint64_t bytes);
+
+// The private memory of the player a check identified, read at that check.
+struct MemoryReading {
+    std::uint32_t pid = 0;
+    std::uint64_t bytes = 0;
+};
+
+// The checks in a row at which one player was over the memory ceiling, and what it held at
+// the last of them.
+struct OverMemoryRun {
+    std::uint32_t pid = 0;
+    std::uint32_t checks = 0;
+    std::uint64_t bytes = 0;
+    bool operator==(const OverMemoryRun&) const = default;
+};
+
+// The run after this check's reading: one more check for the same player over the ceiling, a
+// first check for another, none after a reading within it or one that failed (none).
+OverMemoryRun count_over_memory(const OverMemoryRun& before,
+                                const std::optional<MemoryReading>& reading,
+                                std::uint64_t limit_mb);
 
 // What a tick saw, gathered before it does anything.
 struct TickFacts {
@@ -93,16 +116,29 @@ struct TickFacts {
     std::optional<std::uint64_t> adopted_started_at_ms;
     // The update (its startedAtMs) whose one launch was made and not yet seen to end.
     std::optional<std::uint64_t> verify_launch_for_ms;
-    // The player's private memory was over the ceiling at this check and at the one before.
-    bool over_memory_limit = false;
+    // With a memory ceiling: the identified player's memory at this check (none when it could
+    // not be read), and the run of over-ceiling checks up to the one before.
+    std::optional<MemoryReading> memory;
+    OverMemoryRun over_memory_before;
+    // Asked only when the tick would make its first launch within the startup grace (see
+    // wants_self_started_look): a process under the player's image name that this watchdog
+    // did not start.
+    std::optional<std::uint32_t> self_started_pid;
 };
 
-enum class TickAction { Idle, StandDown, Hung, OverMemory, Launch };
+enum class TickAction {
+    Idle,            // nothing; pause
+    StandDown,       // an operator's close stands
+    EndAndRelaunch,  // end the player for the decision's reason, then launch
+    Launch,          // start the player
+    AwaitPlayer,     // a player that started itself runs: wait for its record
+};
 
 enum class TickReason {
     Closed,              // a close of this logon stands
     NoPlayer,            // nothing runs
     UpdateOverdue,       // the update's grace passed with no player: its one launch
+    SelfStarted,         // nothing of ours runs, but a player started itself at this logon
     LivenessStale,       // alive, silent, and nothing excuses it
     MemoryOverLimit,     // alive and reporting, but over the memory ceiling at two checks
     Healthy,             // alive with a fresh liveness record
@@ -117,7 +153,8 @@ enum class TickReason {
 struct TickDecision {
     TickAction action = TickAction::Idle;
     TickReason reason = TickReason::Healthy;
-    bool operator==(const TickDecision&) const = default;
+    // The over-ceiling run this check leaves for the next one.
+    OverMemoryRun over_memory;
 };
 
 // What the tick does, and why.
@@ -126,11 +163,34 @@ TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config);
 // Before the first launch and within the startup grace from the watchdog's own start, a player
 // running under the player's image name is one that started itself at this logon, racing the
 // watchdog: it gets the rest of that grace to write its record and be adopted, instead of a
-// second player being launched beside it. Relaunches never wait, and never probe for it.
-bool may_wait_for_self_started_player(const TickFacts& facts, const TickDecision& decision,
-                                      const WatchdogConfig& config);
+// second player being launched beside it. True when the tick would launch in that window, so
+// the look (a tasklist run) is made then only: relaunches never look.
+bool wants_self_started_look(const TickFacts& facts, const TickDecision& decision,
+                             const WatchdogConfig& config);
 
 // An idle tick that sees the player alive with a fresh liveness record ends a crash loop.
 bool resets_rapid_restarts(const TickFacts& facts, const TickDecision& decision);
+
+// The pause a tick asks for: its length, and whether the own child's end may cut it short
+// (not after a stand-down or a rapid-restart back-off).
+struct Pause {
+    std::uint64_t secs = 0;
+    bool wake_may_end = false;
+    bool operator==(const Pause&) const = default;
+};
+
+// The pause after a tick that launches nothing (and after a launch that found no executable).
+Pause plain_pause(const TickDecision& decision, const WatchdogConfig& config);
+
+// A launch attempt, given how long ago the previous one was (none: the first launch) and the
+// rapid restarts so far: whether it is a rapid restart, the count after it, and the pause that
+// follows it (the back-off after a rapid restart, else the check interval).
+struct LaunchPlan {
+    bool rapid = false;
+    std::uint32_t rapid_restarts = 0;
+    Pause pause;
+};
+LaunchPlan plan_launch(std::optional<std::uint64_t> since_last_launch_ms,
+                       std::uint32_t rapid_restarts, const WatchdogConfig& config);
 
 }  // namespace wd

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/clock_units.h"
 #include "base/text.h"
 #include "state/log.h"
 #include "state/paths.h"
@@ -14,34 +15,6 @@ namespace wd {
 namespace {
 
 constexpr std::u16string_view TEMP_SUFFIX = u".tmp";
-constexpr std::uint64_t MS_PER_DAY = 86'400'000;
-
-// Days since 1970-01-01 to the proleptic Gregorian calendar and back, for dates from 1970 on.
-struct Date {
-    std::uint64_t year;
-    unsigned month, day;
-};
-
-Date date_from_days(std::uint64_t days) {
-    const std::uint64_t z = days + 719'468;
-    const std::uint64_t era = z / 146'097;
-    const auto doe = static_cast<unsigned>(z - era * 146'097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-    return {yoe + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
-
-std::uint64_t days_from_date(std::uint64_t year, unsigned month, unsigned day) {
-    year -= month <= 2 ? 1 : 0;
-    const std::uint64_t era = year / 400;
-    const auto yoe = static_cast<unsigned>(year - era * 400);
-    const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146'097 + doe - 719'468;
-}
 
 bool is_temp_of_dump(std::u16string_view name) {
     return name.ends_with(TEMP_SUFFIX) &&
@@ -85,9 +58,9 @@ std::string write_then_end(World& world, std::uint64_t keep, std::uint32_t pid,
     const Path path = join(*folder, hang_dump_name(world.wall_clock_ms(), pid));
     const Path temp = path + Path(TEMP_SUFFIX);
     auto job = world.start_dump(pid, temp);
-    const auto result = job->wait(HANG_DUMP_BOUND_MS);
+    const DumpWait result = job->wait(HANG_DUMP_BOUND_MS);
     end_player();
-    if (!result) {
+    if (result.status == DumpStatus::Writing) {
         // Ending the player makes the dump call return; the file is deleted whether or not it
         // has by then (it is shared for deletion).
         job->wait(HANG_DUMP_SETTLE_MS);
@@ -96,8 +69,8 @@ std::string write_then_end(World& world, std::uint64_t keep, std::uint32_t pid,
         return "hang dump not written (not done within " +
                std::to_string(HANG_DUMP_BOUND_MS / 1000) + "s)";
     }
-    OsError error = *result;
-    if (error == 0) error = world.rename_file(temp, path);
+    OsError error = result.error;
+    if (result.status == DumpStatus::Written) error = world.rename_file(temp, path);
     if (error != 0) {
         world.delete_file(temp);
         return "hang dump not written (" + error_text(error) + ")";

@@ -1,10 +1,12 @@
 // watchdog.exe: a windowless program. Command-line arguments are ignored.
+#include "base/system_dll_win32.h"
 #include "base/win32.h"
 #include "base/win32_world.h"
 #include "bin/startup.h"
 #include "bin/supervisor.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    wd::win32::limit_dll_search_to_system();
     wd::Win32World world;
     const auto config = wd::start_up(world);
     if (!config) return 0;  // another watchdog is live

@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "bin/product.h"
+#include "process/child.h"
 #include "process/probes.h"
 #include "state/paths.h"
 
@@ -74,9 +75,8 @@ std::string launch_image_name(World& world, const Path& exe) {
     const auto name = final_component(exe);
     if (!name) return {};
     if (!has_folder_part(exe)) return utf16_to_utf8_lossy(bare_name_with_exe(*name));
-    const bool gains_exe =
-        !ends_with_exe(exe) && world.path_kind(exe + Path(EXE_EXTENSION)) == PathKind::File;
-    return utf16_to_utf8_lossy(gains_exe ? Path(*name) + Path(EXE_EXTENSION) : Path(*name));
+    const Path started = launched_file(world, exe);
+    return utf16_to_utf8_lossy(final_component(started).value_or(*name));
 }
 
 std::optional<Path> resolve_player_exe(World& world) {

@@ -1,10 +1,9 @@
 #include "bin/supervisor.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
-#include "base/saturating.h"
+#include "bin/end_reasons.h"
 #include "bin/hang_dump.h"
 #include "bin/player_resolution.h"
 #include "process/probes.h"
@@ -13,13 +12,6 @@
 #include "state/recovery.h"
 
 namespace wd {
-
-std::string exit_description(std::uint32_t exit_code) {
-    if (static_cast<std::int32_t>(exit_code) >= 0) return "code " + std::to_string(exit_code);
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(exit_code));
-    return std::string("code 0x") + hex;
-}
 
 namespace {
 
@@ -46,59 +38,51 @@ ChildSeen detect_exit(World& world, SupervisorState& state) {
     return seen;
 }
 
-// Before the first launch: a player running under the player's image name that this watchdog
-// did not start (one that starts itself at logon). The tick waits for its record instead of
-// launching beside it; the first such tick says so.
-bool found_self_started_player(World& world, SupervisorState& state) {
+// A process under the player's image name that this watchdog did not start (one that started
+// itself at logon), found with tasklist.
+std::optional<std::uint32_t> find_self_started_player(World& world) {
     const std::string image =
         player_image_name(world, read_player_info(world, player_info_path(world)).value);
     for (const std::uint32_t pid : pids_running_as(world, image)) {
-        if (pid == world.current_pid()) continue;
-        if (!std::exchange(state.waiting_for_self_started, true)) {
-            log_line(world, "player already running (pid=" + std::to_string(pid) +
-                                ") - waiting for its record");
-        }
-        return true;
+        if (pid != world.current_pid()) return pid;
     }
-    return false;
+    return std::nullopt;
 }
 
 // The launch: resolve, count a rapid restart, start, and mark the one launch an overdue
 // update allows. Returns the pause that follows.
 Pause launch(World& world, const WatchdogConfig& config, SupervisorState& state,
-             const TickFacts& facts, bool for_overdue_update) {
-    Pause pause{config.check_interval_secs, true};
+             const TickFacts& facts, const TickDecision& decision) {
     const auto exe = resolve_player_exe(world);
     if (!exe) {
         log_line(world, "cannot resolve player exe (no player.json / override / sibling)");
-        return pause;
+        return plain_pause(decision, config);
     }
+    // Measured again now: ending a player before this launch may have taken a while.
     const auto since_last =
         state.launched_at_ns
             ? std::optional(elapsed_ms(*state.launched_at_ns, world.monotonic_ns()))
             : std::nullopt;
-    if (is_rapid_restart(since_last, config)) {
-        state.rapid_restarts = saturating_increment(state.rapid_restarts);
-        pause = {backoff_secs(config.check_interval_secs, state.rapid_restarts), false};
-        log_line(world, "rapid restart #" + std::to_string(state.rapid_restarts) +
-                            "; backing off " + std::to_string(pause.secs) + "s");
+    const LaunchPlan plan = plan_launch(since_last, state.rapid_restarts, config);
+    state.rapid_restarts = plan.rapid_restarts;
+    if (plan.rapid) {
+        log_line(world, "rapid restart #" + std::to_string(plan.rapid_restarts) + "; backing off " +
+                            std::to_string(plan.pause.secs) + "s");
     }
     // Storing a new child lets go of any old one without ending it.
     state.child = spawn_player(world, *exe);
     state.launched_at_ns = world.monotonic_ns();
-    if (for_overdue_update) {
+    if (decision.reason == TickReason::UpdateOverdue) {
         log_line(world, "verify-pending: launched player after update grace");
         state.verify_launch_for_ms = facts.update.started_at_ms;
     }
-    return pause;
+    return plan.pause;
 }
 
-// With a memory ceiling, reads the private memory of the player identified in this tick (the
-// own child through its handle, an adopted one by its pid) and counts the checks in a row it
-// has been over. A read that fails, or one within the ceiling, starts the count again.
-bool over_memory_limit(World& world, const WatchdogConfig& config, SupervisorState& state,
-                       bool child_running, const Identification& found) {
-    if (config.memory_limit_mb == 0) return false;
+// With a memory ceiling, the private memory of the player identified in this tick: the own
+// child through its handle, an adopted one by its pid. None when it cannot be read.
+std::optional<MemoryReading> read_player_memory(World& world, const SupervisorState& state,
+                                                bool child_running, const Identification& found) {
     std::optional<std::uint64_t> bytes;
     std::uint32_t pid = 0;
     if (child_running) {
@@ -108,15 +92,8 @@ bool over_memory_limit(World& world, const WatchdogConfig& config, SupervisorSta
         pid = *found.adopted_pid;
         bytes = world.process_private_bytes(pid);
     }
-    if (!bytes || !exceeds_memory_limit(*bytes, config.memory_limit_mb)) {
-        state.over_memory_checks = 0;
-        return false;
-    }
-    if (pid != state.over_memory_pid) state.over_memory_checks = 0;
-    state.over_memory_pid = pid;
-    state.over_memory_checks = saturating_increment(state.over_memory_checks);
-    state.over_memory_bytes = *bytes;
-    return state.over_memory_checks >= 2;
+    if (!bytes) return std::nullopt;
+    return MemoryReading{pid, *bytes};
 }
 
 // Ends the player the tick found: the own child through its handle, an adopted one by its pid
@@ -127,6 +104,21 @@ void end_player(World& world, SupervisorState& state, const std::string& image_n
     } else if (state.adopted_pid) {
         force_end_process(world, *state.adopted_pid, image_name);
     }
+}
+
+// Ends the player for the decision's reason and launches another: the reason's line, its
+// recovery (recorded before the end, so that a player that cannot be ended is still counted),
+// its dump when it takes one, the end, the launch.
+Pause end_and_relaunch(World& world, const WatchdogConfig& config, SupervisorState& state,
+                       const TickFacts& facts, const TickDecision& decision,
+                       const std::string& image_name) {
+    const EndReason& why = *end_reason(decision.reason);
+    log_line(world, why.log_line(decision, config));
+    record_recovery(world, std::string(why.recorded));
+    dump_and_end(world, why.dumped ? config.hang_dumps : 0,
+                 state.child ? std::optional(state.child->pid()) : state.adopted_pid,
+                 [&] { end_player(world, state, image_name); });
+    return launch(world, config, state, facts, decision);
 }
 
 // Everything a tick that is not a stand-down looks at, in order: the clock-jump test, the
@@ -151,7 +143,9 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
     facts.player_alive = found.player_alive;
     if (found.adopted_pid) state.adopted_pid = found.adopted_pid;
     facts.adopted_started_at_ms = found.adopted_started_at_ms;
-    facts.over_memory_limit = over_memory_limit(world, config, state, child.running, found);
+    if (config.memory_limit_mb != 0) {
+        facts.memory = read_player_memory(world, state, child.running, found);
+    }
 
     facts.update = read_update_state(world, config, facts.now_ms);
     facts.since_launch_ms =
@@ -218,41 +212,34 @@ Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& stat
     if (facts.close != CloseDecision::StandDown) {
         image_name = observe(world, config, state, now_instant_ns, facts);
     }
-    const TickDecision decision = decide_tick(facts, config);
+    facts.over_memory_before = state.over_memory;
+    TickDecision decision = decide_tick(facts, config);
+    // The one fact that costs a tasklist run is asked for only when the decision can use it.
+    if (wants_self_started_look(facts, decision, config)) {
+        facts.self_started_pid = find_self_started_player(world);
+        decision = decide_tick(facts, config);
+    }
+    state.over_memory = decision.over_memory;
 
-    Pause pause{config.check_interval_secs, true};
+    Pause pause = plain_pause(decision, config);
     switch (decision.action) {
         case TickAction::StandDown:
-            pause.wake_may_end = false;
             break;
         case TickAction::Idle:
             if (resets_rapid_restarts(facts, decision)) state.rapid_restarts = 0;
             break;
-        case TickAction::Hung:
-            log_line(world, "player hung (process alive, liveness stale) - killing");
-            // Recorded before the end, so that a player that cannot be ended is still counted.
-            record_recovery(world, "player hung - ended and started again");
-            dump_and_end(world, config.hang_dumps,
-                         state.child ? std::optional(state.child->pid()) : state.adopted_pid,
-                         [&] { end_player(world, state, image_name); });
-            pause = launch(world, config, state, facts, false);
+        case TickAction::AwaitPlayer:
+            if (!std::exchange(state.waiting_for_self_started, true)) {
+                log_line(world,
+                         "player already running (pid=" + std::to_string(*facts.self_started_pid) +
+                             ") - waiting for its record");
+            }
             break;
-        case TickAction::OverMemory:
-            log_line(world, "player over memory limit (" +
-                                std::to_string(whole_mib_up(state.over_memory_bytes)) +
-                                " MB private, limit " + std::to_string(config.memory_limit_mb) +
-                                " MB) - killing");
-            record_recovery(world, "player over memory limit - ended and started again");
-            end_player(world, state, image_name);
-            pause = launch(world, config, state, facts, false);
+        case TickAction::EndAndRelaunch:
+            pause = end_and_relaunch(world, config, state, facts, decision, image_name);
             break;
         case TickAction::Launch:
-            if (may_wait_for_self_started_player(facts, decision, config) &&
-                found_self_started_player(world, state)) {
-                break;
-            }
-            pause =
-                launch(world, config, state, facts, decision.reason == TickReason::UpdateOverdue);
+            pause = launch(world, config, state, facts, decision);
             break;
     }
 

@@ -28,24 +28,9 @@ struct SupervisorState {
     // player of that launch is seen to end.
     std::optional<std::uint64_t> verify_launch_for_ms;
     bool waiting_for_self_started = false;  // a self-started player's wait has been logged
-    // With a memory ceiling: the player last read over it, how many checks in a row, and what
-    // it held at the last of them.
-    std::uint32_t over_memory_pid = 0;
-    std::uint32_t over_memory_checks = 0;
-    std::uint64_t over_memory_bytes = 0;
+    // With a memory ceiling: the checks in a row at which the player was over it.
+    OverMemoryRun over_memory;
 };
-
-// The pause a tick asks for: its length, and whether the own child's end may cut it short
-// (not after a stand-down or a rapid-restart back-off).
-struct Pause {
-    std::uint64_t secs = 0;
-    bool wake_may_end = false;
-    bool operator==(const Pause&) const = default;
-};
-
-// "code <n>" for a player's exit: decimal when the code read as signed 32 bits is not negative,
-// otherwise "0x" and lower-case hexadecimal.
-std::string exit_description(std::uint32_t exit_code);
 
 // Whole milliseconds from `from` to `to` on the monotonic clock; 0 when it went backwards.
 std::uint64_t elapsed_ms(std::uint64_t from_ns, std::uint64_t to_ns);

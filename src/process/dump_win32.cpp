@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "base/system_dll_win32.h"
 #include "base/win32.h"
 #include "base/win32_world.h"
 
@@ -15,8 +16,19 @@ namespace {
 // dbghelp is single-threaded: set while a worker writes a dump.
 std::atomic<bool> dump_running{false};
 
+using WriteDump = decltype(::MiniDumpWriteDump);
+
+// dbghelp is not one of the DLLs Windows always maps from its own folder: it is loaded from the
+// system folder at the first dump, so a watchdog with hang dumps off never loads it.
+WriteDump* dump_writer() {
+    static WriteDump* const write =
+        system_function_as<WriteDump>(L"dbghelp.dll", "MiniDumpWriteDump");
+    return write;
+}
+
 // What the worker owns: it closes the handles and clears the flag when it is done.
 struct DumpWork {
+    WriteDump* write = nullptr;
     UniqueHandle process;
     UniqueFile file;
     DWORD pid = 0;
@@ -28,8 +40,8 @@ DWORD WINAPI write_dump(void* param) {
                                                  MiniDumpWithUnloadedModules);
     DWORD error = ERROR_SUCCESS;
     // Judged by the result: after a success the last error can still hold a stale value.
-    if (!::MiniDumpWriteDump(work->process.get(), work->pid, work->file.get(), type, nullptr,
-                             nullptr, nullptr)) {
+    if (!work->write(work->process.get(), work->pid, work->file.get(), type, nullptr, nullptr,
+                     nullptr)) {
         error = ::GetLastError();
         // It may report a system error wrapped as an HRESULT (0x8007xxxx): unwrapped, the log
         // shows the plain number.
@@ -47,7 +59,7 @@ DWORD WINAPI write_dump(void* param) {
 class FailedDump final : public DumpJob {
   public:
     explicit FailedDump(OsError error) : error_(error) {}
-    std::optional<OsError> wait(std::uint32_t) override { return error_; }
+    DumpWait wait(std::uint32_t) override { return {DumpStatus::Failed, error_}; }
 
   private:
     OsError error_;
@@ -56,21 +68,22 @@ class FailedDump final : public DumpJob {
 class WorkerDump final : public DumpJob {
   public:
     explicit WorkerDump(UniqueHandle thread) : thread_(std::move(thread)) {}
-    std::optional<OsError> wait(std::uint32_t ms) override {
-        if (result_) return result_;
+    DumpWait wait(std::uint32_t ms) override {
+        if (result_.status != DumpStatus::Writing) return result_;
         const DWORD wait = ::WaitForSingleObject(thread_.get(), ms);
-        if (wait == WAIT_TIMEOUT) return std::nullopt;
+        if (wait == WAIT_TIMEOUT) return result_;
         DWORD code = ERROR_GEN_FAILURE;
         if (wait != WAIT_OBJECT_0 || !::GetExitCodeThread(thread_.get(), &code)) {
             code = ERROR_GEN_FAILURE;
         }
-        result_ = code;
+        result_ = code == ERROR_SUCCESS ? DumpWait{DumpStatus::Written, 0}
+                                        : DumpWait{DumpStatus::Failed, code};
         return result_;
     }
 
   private:
     UniqueHandle thread_;
-    std::optional<OsError> result_;
+    DumpWait result_;
 };
 
 std::unique_ptr<DumpJob> failed(OsError error) {
@@ -89,6 +102,8 @@ std::unique_ptr<DumpJob> Win32World::start_dump(std::uint32_t pid, const Path& f
     const auto wide = win_path(file);
     if (!wide) return failed(ERROR_INVALID_NAME);
     auto work = std::make_unique<DumpWork>();
+    work->write = dump_writer();
+    if (work->write == nullptr) return failed(ERROR_MOD_NOT_FOUND);
     work->pid = pid;
     work->process =
         UniqueHandle(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));

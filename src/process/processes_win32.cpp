@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "base/win32.h"
+#include "process/child.h"
 #include "process/command_line.h"
 #include "process/create_process_win32.h"
 #include "process/program_search_win32.h"
@@ -88,8 +89,8 @@ SpawnResult Win32World::spawn_process(const Path& program) {
         auto found = find_program(program, program_search_folders());
         if (!found) return std::string("program not found");
         resolved = std::move(*found);
-    } else if (!ends_with_exe(program) && is_file(program + Path(EXE_EXTENSION))) {
-        resolved = program + Path(EXE_EXTENSION);
+    } else {
+        resolved = launched_file(*this, program);
     }
     STARTUPINFOW si{};
     si.cb = sizeof si;

@@ -2,7 +2,10 @@
 // roaming folder, the session's logon time and the taskbar.
 #include "process/session_win32.h"
 
+#include <type_traits>
 #include <vector>
+
+#include "base/system_dll_win32.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -65,8 +68,14 @@ std::optional<Path> Win32World::roaming_app_data() {
 }
 
 std::optional<std::int64_t> Win32World::session_logon_time() {
-    return win32::session_logon_time(
-        win32::SessionQuery{::WTSQuerySessionInformationW, ::WTSFreeMemory});
+    // wtsapi32 is not one of the DLLs Windows always maps from its own folder.
+    static const win32::SessionQuery api{
+        win32::system_function_as<std::remove_pointer_t<decltype(win32::SessionQuery::query)>>(
+            L"wtsapi32.dll", "WTSQuerySessionInformationW"),
+        win32::system_function_as<std::remove_pointer_t<decltype(win32::SessionQuery::free)>>(
+            L"wtsapi32.dll", "WTSFreeMemory")};
+    if (api.query == nullptr || api.free == nullptr) return std::nullopt;
+    return win32::session_logon_time(api);
 }
 
 // Asks every taskbar window ("Shell_TrayWnd", then each "Shell_SecondaryTrayWnd") to show

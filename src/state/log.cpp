@@ -1,5 +1,9 @@
 #include "state/log.h"
 
+#include <algorithm>
+#include <cstddef>
+
+#include "base/text.h"
 #include "state/log_trim.h"
 #include "state/paths.h"
 
@@ -28,6 +32,33 @@ void log_line(World& world, std::string_view message) {
     // A write that falls short (a full disk) is taken back, so that the next line that fits
     // starts on a line of its own instead of being glued to a fragment.
     if (world.append(log, line) != 0) world.truncate_file(log, before.value_or(0));
+}
+
+FileRead<std::vector<std::string>> read_log_tail(World& world, const std::optional<Path>& path,
+                                                 std::size_t count) {
+    constexpr std::uint64_t TAIL_BYTES = std::uint64_t{64} * 1024;
+    if (!path || world.path_kind(*path) == PathKind::Missing) return {};
+    const auto size = world.file_size(*path);
+    if (!size) return {FileState::Unreadable, std::nullopt};
+    const std::uint64_t from = *size > TAIL_BYTES ? *size - TAIL_BYTES : 0;
+    const auto tail = world.read_range(*path, from, static_cast<std::size_t>(*size - from));
+    if (!tail) return {FileState::Unreadable, std::nullopt};
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < tail->size()) {
+        const std::size_t end = std::min(tail->find('\n', start), tail->size());
+        lines.push_back(utf8_lossy(std::string_view(*tail).substr(start, end - start)));
+        start = end + 1;
+    }
+    if (from > 0 && !lines.empty()) lines.erase(lines.begin());  // cut part way
+    for (auto& line : lines) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+    }
+    if (lines.size() > count) {
+        lines.erase(lines.begin(),
+                    lines.begin() + static_cast<std::ptrdiff_t>(lines.size() - count));
+    }
+    return {FileState::Ok, std::move(lines)};
 }
 
 }  // namespace wd

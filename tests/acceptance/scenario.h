@@ -119,8 +119,9 @@ class Scenario : public testing::Test {
     // The test player's knobs (NAME=value lines) for every player started from now on.
     void script(const std::string& lines) { ASSERT_TRUE(put_file(script_path_, lines)); }
 
-    Launched& start_watchdog(const std::wstring& arguments = L"") {
-        const std::wstring exe = own_folder() + L"\\watchdog.exe";
+    Launched& start_watchdog(const std::wstring& arguments = L"",
+                             const std::wstring& folder = own_folder()) {
+        const std::wstring exe = folder + L"\\watchdog.exe";
         watchdog_run_ =
             std::make_unique<Launched>(exe, L"\"" + exe + L"\"" + arguments, stderr_path_);
         EXPECT_TRUE(watchdog_run_->started());
@@ -148,8 +149,8 @@ class Scenario : public testing::Test {
         std::string err;
     };
     // watchdog-status.exe with `arguments` (each with its leading blank), run to its end.
-    Run run_status(const std::wstring& arguments) {
-        const std::wstring exe = own_folder() + L"\\watchdog-status.exe";
+    Run run_status(const std::wstring& arguments, const std::wstring& folder = own_folder()) {
+        const std::wstring exe = folder + L"\\watchdog-status.exe";
         const std::wstring out = own_folder() + L"\\status.stdout";
         const std::wstring err = own_folder() + L"\\status.stderr";
         Run run;

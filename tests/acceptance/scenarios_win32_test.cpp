@@ -13,12 +13,15 @@ namespace wd {
 namespace {
 
 using namespace std::chrono_literals;
+using fakes::eventually;
 using fakes::get_file;
 using fakes::Launched;
 using fakes::now_ms;
+using fakes::own_folder;
 using fakes::parse_log;
 using fakes::player_pids;
 using fakes::put_file;
+using fakes::remove_tree;
 using fakes::Scenario;
 
 const std::string STARTED = "vellumbeacon-watchdog started";
@@ -158,28 +161,36 @@ std::vector<std::string> dump_modules(const std::string& dump) {
 }
 
 // 4b. With the dumps on, each hung player is dumped before it is ended, and only the newest
-// two dumps stay; the hang lines, relaunches and counter are as without them.
+// two dumps stay; the hang lines, relaunches and counter are as without them. A dump that a
+// busy machine cannot finish within its bound is rightly given up (and so logged): the
+// scenario runs until three dumps were written, or a generous number of hangs.
 TEST_F(Scenario, WithHangDumpsOnEachHungPlayerIsDumpedThenEnded) {
     set(L"VELLUMBEACON_WATCHDOG_HANG_DUMPS", L"2");
     script("HANG_AFTER_MS=500\n");
     start_watchdog();
-    ASSERT_TRUE(wait_for("hang dump", 3, 90s)) << log();
-    ASSERT_TRUE(wait_for("spawned", 4));
+    const std::string WRITTEN = "hang dump written to ";
+    ASSERT_TRUE(eventually([&] { return count(WRITTEN) >= 3 || count("hang dump") >= 8; }, 240s))
+        << log();
+    ASSERT_TRUE(wait_for("spawned", count(HUNG) + 1));
     stop_watchdog();
 
     const auto text = messages();
     std::vector<std::string> written;
+    std::size_t hangs = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != HUNG) continue;
+        ++hangs;
         ASSERT_LT(i + 2, text.size()) << log();
-        const std::string prefix = "hang dump written to ";
-        ASSERT_EQ(text[i + 1].rfind(prefix, 0), 0u) << log();
-        written.push_back(text[i + 1].substr(prefix.size()));
+        if (text[i + 1].rfind(WRITTEN, 0) == 0) {
+            written.push_back(text[i + 1].substr(WRITTEN.size()));
+        } else {
+            EXPECT_EQ(text[i + 1], "hang dump not written (not done within 10s)") << log();
+        }
         EXPECT_TRUE(is_spawn(text[i + 2])) << log();
     }
-    ASSERT_EQ(written.size(), 3u) << log();
-    EXPECT_EQ(count("spawned"), 4u) << log();
-    EXPECT_EQ(file(L"recoveries.txt"), "3");
+    ASSERT_GE(written.size(), 2u) << log();
+    EXPECT_EQ(count("spawned"), hangs + 1) << log();
+    EXPECT_EQ(file(L"recoveries.txt"), std::to_string(hangs));
     EXPECT_LE(most_players(), 1u);
 
     std::vector<std::string> kept;
@@ -192,7 +203,7 @@ TEST_F(Scenario, WithHangDumpsOnEachHungPlayerIsDumpedThenEnded) {
     } while (::FindNextFileW(listing.get(), &entry));
     ASSERT_EQ(kept.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(written[i + 1],
+        EXPECT_EQ(written[written.size() - 2 + i],
                   std::string(watchdog_.begin(), watchdog_.end()) + "\\dumps\\" + kept[i]);
         const auto modules = dump_modules(
             get_file(watchdog_ + L"\\dumps\\" + std::wstring(kept[i].begin(), kept[i].end()))
@@ -364,6 +375,59 @@ TEST_F(Scenario, AStaleLockIsTakenOver) {
         EXPECT_EQ(count("another watchdog"), 0u) << stale;
         stop_watchdog();
     }
+}
+
+// 8c. A DLL planted beside the programs under the names of system DLLs they use, with Wine
+// told to prefer such copies, never runs: the watchdog starts and dumps a hung player through
+// the system's own dbghelp, and the status report runs, without loading it.
+TEST_F(Scenario, ADllPlantedBesideTheProgramsIsNeverLoaded) {
+    const std::wstring folder = own_folder() + L"\\planted";
+    remove_tree(folder);
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    for (const wchar_t* program : {L"\\watchdog.exe", L"\\watchdog-status.exe"}) {
+        ASSERT_TRUE(
+            ::CopyFileW((own_folder() + program).c_str(), (folder + program).c_str(), FALSE));
+    }
+    for (const wchar_t* dll : {L"\\dbghelp.dll", L"\\wtsapi32.dll"}) {
+        ASSERT_TRUE(
+            ::CopyFileW((own_folder() + L"\\planted.dll").c_str(), (folder + dll).c_str(), FALSE));
+    }
+    const std::wstring marker = folder + L"\\planted-dll-ran";
+    // Wine takes its own builtin DLLs unless told to prefer a native copy: told so here for
+    // these two programs only, as WINEDLLOVERRIDES=dbghelp,wtsapi32=n,b would for a shell.
+    const auto prefer_native = [](bool on) {
+        for (const wchar_t* program : {L"watchdog.exe", L"watchdog-status.exe"}) {
+            const std::wstring key =
+                std::wstring(L"Software\\Wine\\AppDefaults\\") + program + L"\\DllOverrides";
+            for (const wchar_t* dll : {L"dbghelp", L"wtsapi32"}) {
+                if (on) {
+                    const std::wstring order = L"native,builtin";
+                    ::RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), dll, REG_SZ, order.c_str(),
+                                      static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t)));
+                } else {
+                    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), dll);
+                }
+            }
+        }
+    };
+    prefer_native(true);
+    set(L"PLANTED_DLL_MARKER", marker);
+    set(L"VELLUMBEACON_WATCHDOG_HANG_DUMPS", L"1");
+    script("HANG_AFTER_MS=500\n");
+
+    start_watchdog(L"", folder);
+    const bool dumped = wait_for("hang dump", 1, 60s);
+    const Run status = run_status(L" --json", folder);
+    stop_watchdog();
+    prefer_native(false);
+    ::SetEnvironmentVariableW(L"PLANTED_DLL_MARKER", nullptr);
+
+    EXPECT_TRUE(dumped) << log();
+    EXPECT_EQ(count("hang dump not written (os error"), 0u) << log();
+    EXPECT_TRUE(status.status.has_value());
+    EXPECT_NE(status.out.find("\"watchdog\""), std::string::npos) << status.out << status.err;
+    EXPECT_FALSE(exists(marker)) << "the planted DLL ran";
+    remove_tree(folder);
 }
 
 // 9. The roaming folder unusable: no file can be written, and the watchdog still supervises,

@@ -32,7 +32,10 @@ inline constexpr OsError MEM_INVALID_PARAMETER = 87;
 class FinishedDump : public DumpJob {
   public:
     explicit FinishedDump(OsError error) : error_(error) {}
-    std::optional<OsError> wait(std::uint32_t) override { return error_; }
+    DumpWait wait(std::uint32_t) override {
+        return error_ == 0 ? DumpWait{DumpStatus::Written, 0}
+                           : DumpWait{DumpStatus::Failed, error_};
+    }
 
   private:
     OsError error_;
@@ -69,8 +72,10 @@ class MemWorld : public World {
     // PowerCut is thrown.
     std::function<void(const Path& target, const Path& temp, std::string_view bytes)> power_cut;
     std::uint64_t replacement_sequence = 0;  // as the real one: every replacement takes one
-    // Runs as a tail copy begins: another process may change the file then.
+    // Run as a tail copy begins and once it has replaced the file: another process may change
+    // the file, or fill the disk, then.
     std::function<void(const Path&)> before_tail_copy;
+    std::function<void(const Path&)> after_tail_copy;
     // Sees every whole-file read and may change what it returns (a file caught mid-write).
     std::function<std::optional<std::string>(const Path&, std::optional<std::string>)> on_read;
     bool has_stderr = true;
@@ -185,6 +190,7 @@ class MemWorld : public World {
         cut_power_if_due(path, sequence, tail);
         it->second = std::move(tail);
         ++replacements;
+        if (after_tail_copy) after_tail_copy(path);
         return 0;
     }
 

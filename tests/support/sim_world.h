@@ -30,7 +30,9 @@ struct SimProcess {
     // How a minidump of it goes: written at once (0), refused with this error, or never done
     // while it lives (it is deep in the kernel).
     OsError dump_error = 0;
+    OsError dump_error_after_write = 0;  // fails with this once its file exists (a short write)
     bool dump_stalls = false;
+    std::optional<std::uint64_t> ended_at_ms;        // wall clock at which it was ended by force
     std::optional<std::uint64_t> private_bytes = 0;  // none: its memory cannot be read
 };
 
@@ -129,6 +131,7 @@ class SimWorld : public MemWorld {
         if (it == processes.end() || !it->second.alive || it->second.ignores_kill) return;
         it->second.alive = false;
         it->second.exit_code = code;
+        it->second.ended_at_ms = wall_ms;
     }
 
   private:
@@ -183,10 +186,10 @@ class SimWorld : public MemWorld {
     class StalledDump : public DumpJob {
       public:
         StalledDump(SimWorld* world, std::uint32_t pid) : world_(world), pid_(pid) {}
-        std::optional<OsError> wait(std::uint32_t ms) override {
-            if (!world_->processes.at(pid_).alive) return 299;  // a partial copy
+        DumpWait wait(std::uint32_t ms) override {
+            if (!world_->processes.at(pid_).alive) return {DumpStatus::Failed, 299};  // partial
             world_->advance_ms(ms);
-            return std::nullopt;
+            return {};
         }
 
       private:
@@ -201,6 +204,9 @@ class SimWorld : public MemWorld {
         }
         if (it->second.dump_error) return std::make_unique<FinishedDump>(it->second.dump_error);
         if (const OsError e = write_atomic(file, "MDMP")) return std::make_unique<FinishedDump>(e);
+        if (it->second.dump_error_after_write) {
+            return std::make_unique<FinishedDump>(it->second.dump_error_after_write);
+        }
         if (it->second.dump_stalls) return std::make_unique<StalledDump>(this, pid);
         files[file] = "MDMP " + it->second.image;
         return std::make_unique<FinishedDump>(0);

@@ -16,6 +16,12 @@ TickFacts alive_and_silent() {
     return f;
 }
 
+// Over a ceiling of 100 MB at this check, and at the one before for the same player.
+void over_ceiling_twice(TickFacts& f) {
+    f.memory = MemoryReading{1000, 150 * BYTES_PER_MIB};
+    f.over_memory_before = {1000, 1, 150 * BYTES_PER_MIB};
+}
+
 TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
     using enum TickAction;
     using enum TickReason;
@@ -24,7 +30,10 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
     const struct {
         const char* rule;
         void (*situation)(TickFacts&, const UpdateState&, const UpdateState&);
-        TickDecision want;
+        struct {
+            TickAction action;
+            TickReason reason;
+        } want;
         bool resets;
     } rows[] = {
         {"a close of this logon stands down before anything else",
@@ -33,7 +42,7 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          false},
         {"a cleared close goes on as if there were none",
          [](TickFacts& f, auto&, auto&) { f.close = CloseDecision::Cleared; },
-         {Hung, LivenessStale},
+         {EndAndRelaunch, LivenessStale},
          false},
         {"no player: launch",
          [](TickFacts& f, auto&, auto&) { f.player_alive = false; },
@@ -45,7 +54,7 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          true},
         {"alive and silent past every grace: hung",
          [](TickFacts&, auto&, auto&) {},
-         {Hung, LivenessStale},
+         {EndAndRelaunch, LivenessStale},
          false},
         {"silent, but the clock was set forward",
          [](TickFacts& f, auto&, auto&) { f.clock_jumped = true; },
@@ -57,7 +66,7 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          false},
         {"silent at exactly the startup grace",
          [](TickFacts& f, auto&, auto&) { f.since_launch_ms = 60'000; },
-         {Hung, LivenessStale},
+         {EndAndRelaunch, LivenessStale},
          false},
         {"adopted, started 59.999 s ago",
          [](TickFacts& f, auto&, auto&) { f.adopted_started_at_ms = NOW - 59'999; },
@@ -65,11 +74,11 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          false},
         {"adopted, started 60 s ago",
          [](TickFacts& f, auto&, auto&) { f.adopted_started_at_ms = NOW - 60'000; },
-         {Hung, LivenessStale},
+         {EndAndRelaunch, LivenessStale},
          false},
         {"adopted, started in the future: its window has not opened",
          [](TickFacts& f, auto&, auto&) { f.adopted_started_at_ms = NOW + 1; },
-         {Hung, LivenessStale},
+         {EndAndRelaunch, LivenessStale},
          false},
         {"an update within its grace: never hung",
          [](TickFacts& f, auto& y, auto&) { f.update = y; },
@@ -119,14 +128,30 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
         {"fresh, over the memory ceiling at two checks: ended",
          [](TickFacts& f, auto&, auto&) {
              f.liveness_fresh = true;
-             f.over_memory_limit = true;
+             over_ceiling_twice(f);
          },
-         {OverMemory, MemoryOverLimit},
+         {EndAndRelaunch, MemoryOverLimit},
          false},
+        {"over the ceiling once, right after one reading over it of another player",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             over_ceiling_twice(f);
+             f.over_memory_before.pid = 999;
+         },
+         {Idle, Healthy},
+         true},
+        {"over the ceiling, after a reading that failed",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             over_ceiling_twice(f);
+             f.over_memory_before = {};
+         },
+         {Idle, Healthy},
+         true},
         {"over the memory ceiling within the startup grace",
          [](TickFacts& f, auto&, auto&) {
              f.liveness_fresh = true;
-             f.over_memory_limit = true;
+             over_ceiling_twice(f);
              f.since_launch_ms = 59'999;
          },
          {Idle, Healthy},
@@ -134,21 +159,48 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
         {"over the memory ceiling, adopted within its grace",
          [](TickFacts& f, auto&, auto&) {
              f.liveness_fresh = true;
-             f.over_memory_limit = true;
+             over_ceiling_twice(f);
              f.adopted_started_at_ms = NOW - 59'999;
          },
          {Idle, Healthy},
          true},
         {"silent and over the memory ceiling: hung, as it would be anyway",
-         [](TickFacts& f, auto&, auto&) { f.over_memory_limit = true; },
-         {Hung, LivenessStale},
+         [](TickFacts& f, auto&, auto&) { over_ceiling_twice(f); },
+         {EndAndRelaunch, LivenessStale},
+         false},
+        {"nothing of ours runs, but a player started itself before the first launch: await it",
+         [](TickFacts& f, auto&, auto&) {
+             f.player_alive = false;
+             f.since_launch_ms = 59'999;
+             f.self_started_pid = 7;
+         },
+         {AwaitPlayer, SelfStarted},
+         false},
+        {"a self-started player is not awaited past the grace from the watchdog's start",
+         [](TickFacts& f, auto&, auto&) {
+             f.player_alive = false;
+             f.self_started_pid = 7;
+         },
+         {Launch, NoPlayer},
+         false},
+        {"nor once a launch has been made",
+         [](TickFacts& f, auto&, auto&) {
+             f.player_alive = false;
+             f.since_launch_ms = 1'000;
+             f.launched_before = true;
+             f.self_started_pid = 7;
+         },
+         {Launch, NoPlayer},
          false},
     };
     for (const auto& row : rows) {
         TickFacts facts = alive_and_silent();
         row.situation(facts, young, overdue);
-        const TickDecision got = decide_tick(facts, WatchdogConfig{});
-        EXPECT_TRUE(got == row.want) << row.rule;
+        WatchdogConfig config;
+        config.memory_limit_mb = 100;
+        const TickDecision got = decide_tick(facts, config);
+        EXPECT_EQ(got.action, row.want.action) << row.rule;
+        EXPECT_EQ(got.reason, row.want.reason) << row.rule;
         EXPECT_EQ(resets_rapid_restarts(facts, got), row.resets) << row.rule;
     }
 }
@@ -158,6 +210,23 @@ TEST(ClockJumped, MoreThanTenSecondsAheadOfTheMonotonicClock) {
     EXPECT_TRUE(clock_jumped(NOW, NOW + 13'001, 3'000));
     EXPECT_FALSE(clock_jumped(NOW, NOW - 3'600'000, 3'000));  // set back
     EXPECT_FALSE(clock_jumped(0, UINT64_MAX, UINT64_MAX));    // the sum saturates
+}
+
+TEST(Backoff, IntervalTimesAPowerOfTwoCappedAtAMinuteButNeverBelowTheInterval) {
+    const struct {
+        std::uint64_t interval;
+        std::uint32_t k;
+        std::uint64_t want;
+    } cases[] = {
+        {3, 1, 6},   {3, 5, 60},
+        {3, 6, 60},  {3, 4000000000u, 60},
+        {40, 1, 60}, {90, 1, 90},
+        {0, 3, 0},   {1, 6, 60},
+        {1, 5, 32},  {18446744073709551615u, 6, 18446744073709551615u},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(backoff_secs(c.interval, c.k), c.want) << c.interval << " " << c.k;
+    }
 }
 
 }  // namespace

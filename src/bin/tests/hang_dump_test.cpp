@@ -73,6 +73,7 @@ TEST(HangDumps, EveryOutcomeIsOneLineAndSupervisionGoesOn) {
         std::string line;
         std::vector<std::u16string> left;
         bool recorded = true;  // false where the fault also keeps the counter from being written
+        std::uint64_t ended_after_ms = 0;  // from the hang check to the player's end
     } cases[] = {
         {"written",
          [](SimWorld&, SimProcess&) {},
@@ -85,6 +86,18 @@ TEST(HangDumps, EveryOutcomeIsOneLineAndSupervisionGoesOn) {
         {"stalls past the bound: ended anyway, partial file deleted",
          [](SimWorld&, SimProcess& p) { p.dump_stalls = true; },
          "hang dump not written (not done within 10s)",
+         {},
+         true,
+         HANG_DUMP_BOUND_MS},
+        {"fails once its file exists: the partial file is deleted",
+         [](SimWorld&, SimProcess& p) { p.dump_error_after_write = 39; },
+         "hang dump not written (os error 39)",
+         {}},
+        {"cannot be renamed into place: the temporary file is deleted",
+         [](SimWorld& w, SimProcess&) {
+             w.unwritable.insert(DUMPS + u"\\hang-20251206T054740.000Z-pid1000.dmp");
+         },
+         "hang dump not written (os error 5)",
          {}},
         {"disk full",
          [](SimWorld& w, SimProcess&) { w.free_bytes = 0; },
@@ -110,6 +123,8 @@ TEST(HangDumps, EveryOutcomeIsOneLineAndSupervisionGoesOn) {
                   (std::vector<std::string>{spawned(1000), HUNG, c.line, spawned(1001)}))
             << c.name;
         EXPECT_FALSE(world.processes.at(1000).alive) << c.name;
+        EXPECT_EQ(world.processes.at(1000).ended_at_ms, 1'765'000'060'000 + c.ended_after_ms)
+            << c.name;
         if (c.recorded) {
             EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "1") << c.name;
         }

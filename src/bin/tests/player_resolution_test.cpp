@@ -211,10 +211,15 @@ TEST_F(Resolution, SiblingRulesForStemsExtensionsAndKinds) {
     }
 }
 
+// Also when it was renamed, so that its name alone does not give it away.
 TEST_F(Resolution, TheWatchdogIsNeverItsOwnSiblingHoweverItsPathIsSpelt) {
-    for (const Path& own : {APP_FOLDER + u"/watchdog.exe", APP_FOLDER + u"\\\\watchdog.exe"}) {
-        world_.own_exe = own;
-        EXPECT_EQ(find_sibling_exe(world_), std::nullopt) << path_display(own);
+    for (const std::u16string name : {u"watchdog.exe", u"kiosk-guard.exe"}) {
+        world_.files[join(APP_FOLDER, name)] = "MZ";
+        for (const std::u16string separator : {u"/", u"\\", u"\\\\"}) {
+            const Path own = join(APP_FOLDER + separator, name);
+            world_.own_exe = own;
+            EXPECT_EQ(find_sibling_exe(world_), std::nullopt) << path_display(own);
+        }
     }
 }
 

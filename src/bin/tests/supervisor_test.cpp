@@ -180,60 +180,6 @@ TEST(Supervise, TheWakeOnExitEndsOnlyAPlainPauseOverTheOwnChild) {
     }
 }
 
-TEST(ExitDescription, DecimalUpToTheHighBitThenLowerCaseHex) {
-    const std::pair<std::uint32_t, std::string> cases[] = {
-        {0, "code 0"},
-        {3, "code 3"},
-        {2147483647u, "code 2147483647"},
-        {2147483648u, "code 0x80000000"},
-        {3221225477u, "code 0xc0000005"},
-        {4294967295u, "code 0xffffffff"},
-    };
-    for (const auto& [code, text] : cases) {
-        EXPECT_EQ(exit_description(code), text);
-    }
-}
-
-TEST(Backoff, IntervalTimesAPowerOfTwoCappedAtAMinuteButNeverBelowTheInterval) {
-    const struct {
-        std::uint64_t interval;
-        std::uint32_t k;
-        std::uint64_t want;
-    } cases[] = {
-        {3, 1, 6},   {3, 5, 60},
-        {3, 6, 60},  {3, 4000000000u, 60},
-        {40, 1, 60}, {90, 1, 90},
-        {0, 3, 0},   {1, 6, 60},
-        {1, 5, 32},  {18446744073709551615u, 6, 18446744073709551615u},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(backoff_secs(c.interval, c.k), c.want) << c.interval << " " << c.k;
-    }
-}
-
-TEST(SleepSlices, AnyIntervalIsSleptInFullInSlicesOfADay) {
-    const struct {
-        std::uint64_t secs;
-        std::vector<std::uint32_t> first_slices;
-        std::uint64_t left_after;
-    } cases[] = {
-        {1, {1000}, 0},
-        {86'400, {86'400'000}, 0},
-        {86'401, {86'400'000, 1000}, 0},
-        {UINT64_MAX, {86'400'000, 86'400'000, 86'400'000}, UINT64_MAX - 3ULL * 86'400},
-        {UINT64_MAX / 1000 + 1, {86'400'000}, UINT64_MAX / 1000 + 1 - 86'400},
-    };
-    for (const auto& c : cases) {
-        std::uint64_t remaining = c.secs;
-        std::vector<std::uint32_t> slices;
-        while (remaining > 0 && slices.size() < c.first_slices.size()) {
-            slices.push_back(take_sleep_slice_ms(remaining));
-        }
-        EXPECT_EQ(slices, c.first_slices) << c.secs;
-        EXPECT_EQ(remaining, c.left_after) << c.secs;
-    }
-}
-
 TEST(Supervise, LongIntervalsAgainstTheGrace) {
     const struct {
         std::uint64_t interval;

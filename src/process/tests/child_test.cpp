@@ -67,5 +67,19 @@ TEST(EndChild, TerminatesBeforeItReleases) {
     end_child(nullptr);  // no child: nothing to end
 }
 
+TEST(ExitDescription, DecimalUpToTheHighBitThenLowerCaseHex) {
+    const std::pair<std::uint32_t, std::string> cases[] = {
+        {0, "code 0"},
+        {3, "code 3"},
+        {2147483647u, "code 2147483647"},
+        {2147483648u, "code 0x80000000"},
+        {3221225477u, "code 0xc0000005"},
+        {4294967295u, "code 0xffffffff"},
+    };
+    for (const auto& [code, text] : cases) {
+        EXPECT_EQ(exit_description(code), text);
+    }
+}
+
 }  // namespace
 }  // namespace wd

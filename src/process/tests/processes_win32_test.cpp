@@ -180,14 +180,16 @@ TEST_F(ProcessControl, ADumpOfALiveProcessIsWrittenAndOfAGoneOneFailsAtOnce) {
     ASSERT_TRUE(player.started());
     const std::wstring file = roaming_.wide(L"player.dmp");
     const Path path(file.begin(), file.end());
-    EXPECT_EQ(world_.start_dump(player.pid(), path)->wait(60'000), 0u);
+    EXPECT_EQ(world_.start_dump(player.pid(), path)->wait(60'000).status, DumpStatus::Written);
     EXPECT_EQ(fakes::get_file(file).value_or("").substr(0, 4), "MDMP");
     player.end();  // its handle, still held, keeps the pid from going to another process
-    const auto ended = world_.start_dump(player.pid(), path)->wait(60'000);
-    EXPECT_TRUE(ended && *ended != 0);
+    const DumpWait ended = world_.start_dump(player.pid(), path)->wait(60'000);
+    EXPECT_EQ(ended.status, DumpStatus::Failed);
+    EXPECT_NE(ended.error, 0u);
     ASSERT_EQ(world_.delete_file(path), 0u);
-    const auto none = world_.start_dump(0x7ffffffc, path)->wait(0);
-    EXPECT_TRUE(none && *none != 0);
+    const DumpWait none = world_.start_dump(0x7ffffffc, path)->wait(0);
+    EXPECT_EQ(none.status, DumpStatus::Failed);
+    EXPECT_NE(none.error, 0u);
     EXPECT_EQ(world_.path_kind(path), PathKind::Missing);
 }
 

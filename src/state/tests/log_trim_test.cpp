@@ -95,22 +95,29 @@ TEST(LogTrim, TwoOverlappingTrimsNeverEmptyTheLog) {
 }
 
 // The size that decides is the one before the new line: a log at the threshold takes one
-// more line whole, one byte more is cut first and the line lands after the kept half.
+// more line whole, one byte more is cut first and the line lands after the kept half. A line
+// that then falls short (the disk filled meanwhile) takes back only its own bytes.
 TEST(LogTrim, LogLineTrimsBeforeAppendingItsLine) {
     const std::string at_threshold = lines(4096, 64);  // 262144 bytes
     const std::string past = "x" + at_threshold;       // midpoint on the line feed of line 2047
+    const std::string line = "[1765000000000] vellumbeacon-watchdog started\n";
     const struct {
         std::string log;
         std::size_t cut;
-    } cases[] = {{at_threshold, 0}, {past, 1 + std::size_t{2048} * 64}};
+        bool fills_after_trim;
+    } cases[] = {
+        {at_threshold, 0, false},
+        {past, 1 + std::size_t{2048} * 64, false},
+        {past, 1 + std::size_t{2048} * 64, true},
+    };
     for (const auto& c : cases) {
         MemWorld world;
         world.create_dirs(*parent_folder(LOG_PATH));
         world.files[LOG_PATH] = c.log;
+        if (c.fills_after_trim) world.after_tail_copy = [&](const Path&) { world.free_bytes = 10; };
         log_line(world, "vellumbeacon-watchdog started");
-        EXPECT_TRUE(world.files[LOG_PATH] ==
-                    c.log.substr(c.cut) + "[1765000000000] vellumbeacon-watchdog started\n")
-            << c.log.size();
+        EXPECT_TRUE(world.files[LOG_PATH] == c.log.substr(c.cut) + (c.fills_after_trim ? "" : line))
+            << c.log.size() << " " << c.fills_after_trim;
     }
 }
 

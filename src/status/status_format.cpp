@@ -1,5 +1,5 @@
 // The two forms of the status report: lines of text for people, one JSON object for tools.
-#include "bin/status.h"
+#include "status/status.h"
 
 #include <cstddef>
 #include <utility>

@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "base/clock_units.h"
+#include "base/system_dll_win32.h"
 #include "base/text.h"
 #include "base/win32.h"
 #include "base/win32_world.h"
-#include "bin/status.h"
+#include "status/options.h"
+#include "status/status.h"
 
 namespace {
 
@@ -40,6 +42,7 @@ void print(const std::string& text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    wd::win32::limit_dll_search_to_system();
     wd::Win32World world;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {

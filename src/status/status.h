@@ -19,9 +19,6 @@
 
 namespace wd {
 
-inline constexpr std::size_t DEFAULT_STATUS_LOG_LINES = 10;
-inline constexpr std::size_t MAX_STATUS_LOG_LINES = 1000;
-
 struct StatusFacts {
     std::uint64_t now_ms = 0;
     WatchdogConfig config;
@@ -72,19 +69,5 @@ std::string format_status_text(const StatusFacts& facts, const Judgement& judgem
                                const LocalTime& local_time);
 std::string format_status_json(const StatusFacts& facts, const Judgement& judgement,
                                const LocalTime& local_time);
-
-struct StatusOptions {
-    bool json = false;
-    bool help = false;
-    std::size_t lines = DEFAULT_STATUS_LOG_LINES;
-};
-
-// The command line after the program name: --json, --lines N (0 to 1000), --help. None, with
-// a one-line error, for anything else.
-std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& args,
-                                               std::string& error);
-
-// What --help prints.
-std::string status_usage();
 
 }  // namespace wd

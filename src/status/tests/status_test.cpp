@@ -1,4 +1,4 @@
-#include "bin/status.h"
+#include "status/status.h"
 
 #include <gtest/gtest.h>
 
@@ -72,38 +72,6 @@ TEST(StatusVerdict, EachSituationAndItsExitStatus) {
             EXPECT_EQ(j.reasons[0], c.first_reason) << c.change;
         } else {
             EXPECT_TRUE(j.reasons.empty()) << c.change;
-        }
-    }
-}
-
-TEST(StatusOptions, OnlyTheKnownOptions) {
-    const struct {
-        std::vector<std::string> args;
-        bool ok;
-        bool json;
-        std::size_t lines;
-    } cases[] = {
-        {{}, true, false, 10},
-        {{"--json"}, true, true, 10},
-        {{"--lines", "3", "--json"}, true, true, 3},
-        {{"--lines", "0"}, true, false, 0},
-        {{"--lines", "1000"}, true, false, 1000},
-        {{"--lines", "1001"}, false, false, 0},
-        {{"--lines", "-1"}, false, false, 0},
-        {{"--lines"}, false, false, 0},
-        {{"--JSON"}, false, false, 0},
-        {{"status"}, false, false, 0},
-    };
-    for (const auto& c : cases) {
-        std::string error;
-        const auto got = parse_status_args(c.args, error);
-        ASSERT_EQ(got.has_value(), c.ok) << testing::PrintToString(c.args);
-        if (got) {
-            EXPECT_EQ(got->json, c.json);
-            EXPECT_EQ(got->lines, c.lines);
-        } else {
-            EXPECT_FALSE(error.empty());
-            EXPECT_EQ(error.find('\n'), std::string::npos);
         }
     }
 }
@@ -189,6 +157,17 @@ TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
     } cases[] = {
         {"the lock's pid held by another program after a reboot",
          [](SimWorld& w) { w.processes.at(4000).image = "explorer.exe"; },
+         Verdict::NoWatchdog,
+         {"the pid in watchdog.lock is no watchdog"}},
+        {"run as watchdog-status.exe, the lock's pid is judged as a watchdog's",
+         [](SimWorld& w) { w.own_exe = Path(u"C:\\Program Files\\Vellum\\watchdog-status.exe"); },
+         Verdict::Healthy,
+         {}},
+        {"so a report holding the lock's pid is no watchdog",
+         [](SimWorld& w) {
+             w.own_exe = Path(u"C:\\Program Files\\Vellum\\watchdog-status.exe");
+             w.processes.at(4000).image = "watchdog-status.exe";
+         },
          Verdict::NoWatchdog,
          {"the pid in watchdog.lock is no watchdog"}},
         {"liveness exactly one hang timeout old",

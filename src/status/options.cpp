@@ -1,0 +1,58 @@
+#include "status/options.h"
+
+#include "base/text.h"
+
+namespace wd {
+
+std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& args,
+                                               std::string& error) {
+    StatusOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
+            options.help = true;
+        } else if (arg == "--lines") {
+            const auto n =
+                i + 1 < args.size()
+                    ? parse_unsigned_decimal(std::string_view(args[i + 1]), MAX_STATUS_LOG_LINES)
+                    : std::nullopt;
+            if (!n) {
+                error = "--lines needs a number from 0 to " + std::to_string(MAX_STATUS_LOG_LINES);
+                return std::nullopt;
+            }
+            options.lines = static_cast<std::size_t>(*n);
+            ++i;
+        } else {
+            error = "unknown option: " + arg;
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+std::string status_usage() {
+    const std::string lines_max = std::to_string(MAX_STATUS_LOG_LINES);
+    return "usage: watchdog-status [--json] [--lines N]\n"
+           "\n"
+           "Reports, for the user it runs as, whether the watchdog and the player run, the\n"
+           "player's liveness against the hang timeout, an operator close or an update in\n"
+           "force, the recovery count, the last recovery and the last N lines of the log\n"
+           "(" +
+           std::to_string(DEFAULT_STATUS_LOG_LINES) +
+           " by default). Settings are read from the environment as the watchdog reads\n"
+           "them. Changes nothing.\n"
+           "\n"
+           "  --json      the same facts as one JSON object\n"
+           "  --lines N   how many log lines to show (0 to " +
+           lines_max +
+           ")\n"
+           "\n"
+           "Exit status: 0 healthy (a watchdog runs; the player is alive with a fresh liveness\n"
+           "record); 1 needs a look (the player not alive, liveness stale or missing, a close or\n"
+           "an update in force, no watchdog folder yet); 2 no watchdog runs for this user;\n"
+           "3 usage error.\n";
+}
+
+}  // namespace wd
