@@ -48,6 +48,9 @@ class Win32World : public World {
     std::unique_ptr<DumpJob> start_dump(std::uint32_t pid, const Path& file) override;
     // GetProcessMemoryInfo's PagefileUsage, the commit charge (PrivateUsage reads 0 under Wine).
     std::optional<std::uint64_t> process_private_bytes(std::uint32_t pid) override;
+    // A named mutex, owned (an abandoned one too) and kept open until the process ends, when
+    // the system releases it.
+    InstanceClaim claim_instance(std::u16string_view name) override;
 
     // The session: environment, standard error, the roaming folder, the logon time, the taskbar.
     std::optional<std::u16string> env(std::u16string_view name) override;

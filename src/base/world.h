@@ -66,6 +66,9 @@ class DumpJob {
     virtual DumpWait wait(std::uint32_t ms) = 0;
 };
 
+// How taking a system-wide claim came out.
+enum class InstanceClaim { Owned, Taken, Unavailable };
+
 // What a path names, links followed.
 enum class PathKind { Missing, File, Folder, Other };
 
@@ -174,6 +177,12 @@ class Processes {
     // The private memory of the process in bytes, as ChildProcess::private_bytes; none when the
     // process cannot be opened or read.
     virtual std::optional<std::uint64_t> process_private_bytes(std::uint32_t pid) = 0;
+
+    // Takes the system-wide claim of this name and holds it until the process ends, however it
+    // ends: Owned when this process now holds it (also when a process that held it ended
+    // without letting go), Taken when another live process holds it, Unavailable when it
+    // cannot be had (no rights, any error).
+    virtual InstanceClaim claim_instance(std::u16string_view name) = 0;
 };
 
 // The logon session the watchdog runs in: its environment, the user's folder, the logon time,

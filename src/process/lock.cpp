@@ -29,20 +29,64 @@ bool lock_holder_is_live(World& world, std::uint32_t pid, std::string_view watch
            pid_running_as(world, watchdog_image, pid);
 }
 
+std::u16string instance_claim_name(std::u16string_view watchdog_folder) {
+    // FNV-1a over the folded UTF-16 units, low byte first.
+    std::uint64_t hash = 14'695'981'039'346'656'037u;
+    for (char16_t unit : watchdog_folder) {
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+        if (unit == u'/') unit = u'\\';
+        for (const unsigned byte : {unit & 0xffu, unsigned{unit} >> 8}) {
+            hash = (hash ^ byte) * 1'099'511'628'211u;
+        }
+    }
+    std::u16string name = u"Global\\vellumbeacon-watchdog-";
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name.push_back(u"0123456789abcdef"[(hash >> shift) & 0xf]);
+    }
+    return name;
+}
+
+namespace {
+
+// The pid in the lock when it names a live watchdog other than this one.
+std::optional<std::uint32_t> live_lock_holder(World& world, const Path& lock,
+                                              const std::string& image) {
+    const auto text = read_text(world, lock);
+    if (!text) return std::nullopt;
+    const auto pid = parse_lock_pid(*text);
+    if (!pid || !lock_holder_is_live(world, *pid, image)) return std::nullopt;
+    return pid;
+}
+
+void log_rival(World& world, std::uint32_t pid) {
+    log_line(world, "another watchdog is live (pid=" + std::to_string(pid) + "); exiting");
+}
+
+}  // namespace
+
 bool claim_instance_lock(World& world) {
     const auto dir = watchdog_dir(world);
     if (!dir) return true;
     const Path lock = join(*dir, LOCK_FILE);
     world.create_dirs(*dir);
-    const std::uint32_t own = world.current_pid();
-    if (const auto text = read_text(world, lock)) {
-        const auto pid = parse_lock_pid(*text);
-        if (pid && lock_holder_is_live(world, *pid, own_image_name(world))) {
-            log_line(world, "another watchdog is live (pid=" + std::to_string(*pid) + "); exiting");
-            return false;
+    const std::string image = own_image_name(world);
+    if (world.claim_instance(instance_claim_name(*dir)) == InstanceClaim::Taken) {
+        for (std::uint64_t waited = 0;; ++waited) {
+            if (const auto holder = live_lock_holder(world, lock, image)) {
+                log_rival(world, *holder);
+                return false;
+            }
+            if (waited == CLAIM_HOLDER_WAIT_SECS) break;
+            world.sleep_secs(1);
         }
+        log_rival(world, 0);
+        return false;
     }
-    world.write_atomic(lock, std::to_string(own));
+    if (const auto holder = live_lock_holder(world, lock, image)) {
+        log_rival(world, *holder);
+        return false;
+    }
+    world.write_atomic(lock, std::to_string(world.current_pid()));
     return true;
 }
 

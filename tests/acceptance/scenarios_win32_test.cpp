@@ -377,7 +377,47 @@ TEST_F(Scenario, AStaleLockIsTakenOver) {
     }
 }
 
-// 8c. A DLL planted beside the programs under the names of system DLLs they use, with Wine
+// 8c. Three watchdogs started at the same moment, with no lock and with a lock naming a pid
+// that no longer runs (as after a reboot, when each one probes that pid before writing its
+// own): exactly one starts and launches one player; the others name it and exit with 0.
+TEST_F(Scenario, OfWatchdogsStartedTogetherExactlyOneSupervises) {
+    const std::wstring exe = own_folder() + L"\\watchdog.exe";
+    for (const bool stale_lock : {false, false, false, true, true, true}) {
+        ASSERT_TRUE(eventually([] { return player_pids().empty(); }, 30s));  // the last trial's
+        remove_tree(app_);
+        if (stale_lock) {
+            ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
+            ASSERT_TRUE(::CreateDirectoryW(watchdog_.c_str(), nullptr));
+            ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.lock", "4000000000"));
+        }
+        std::vector<std::unique_ptr<Launched>> watchdogs;
+        for (int i = 0; i < 3; ++i) {
+            watchdogs.push_back(std::make_unique<Launched>(exe, L"\"" + exe + L"\""));
+        }
+        const std::string trial = stale_lock ? "stale lock" : "no lock";
+        ASSERT_TRUE(wait_for("another watchdog is live", 2)) << trial << ": " << log();
+        ASSERT_TRUE(wait_for("spawned")) << trial << ": " << log();
+        watch(2s);  // time for a second player, were there one
+        std::vector<DWORD> running;
+        for (auto& watchdog : watchdogs) {
+            const auto status = watchdog->wait(0ms);
+            if (status) {
+                EXPECT_EQ(*status, 0u) << trial;
+            } else {
+                running.push_back(watchdog->pid());
+            }
+        }
+        ASSERT_EQ(running.size(), 1u) << trial << ": " << log();
+        EXPECT_EQ(count(STARTED), 1u) << trial << ": " << log();
+        EXPECT_EQ(
+            count("another watchdog is live (pid=" + std::to_string(running[0]) + "); exiting"), 2u)
+            << trial << ": " << log();
+        EXPECT_EQ(file(L"watchdog.lock"), std::to_string(running[0])) << trial;
+        EXPECT_EQ(player_pids().size(), 1u) << trial;
+    }
+}
+
+// 8d. A DLL planted beside the programs under the names of system DLLs they use, with Wine
 // told to prefer such copies, never runs: the watchdog starts and dumps a hung player through
 // the system's own dbghelp, and the status report runs, without loading it.
 TEST_F(Scenario, ADllPlantedBesideTheProgramsIsNeverLoaded) {

@@ -240,6 +240,13 @@ class MemWorld : public World {
         return dumper(pid, file);
     }
 
+    InstanceClaim instance_claim = InstanceClaim::Owned;  // how every claim comes out
+    std::vector<std::u16string> claims;                   // the names asked for
+    InstanceClaim claim_instance(std::u16string_view name) override {
+        claims.emplace_back(name);
+        return instance_claim;
+    }
+
     std::optional<std::uint64_t> process_private_bytes(std::uint32_t) override {
         return std::nullopt;
     }

@@ -78,6 +78,72 @@ TEST(ClaimInstanceLock, WritesTheOwnPidUnlessALiveWatchdogIsNamed) {
     }
 }
 
+TEST(InstanceClaimName, OneNamePerFolderWhateverItsCaseOrSeparators) {
+    const std::u16string name = instance_claim_name(DIR);
+    EXPECT_TRUE(name.starts_with(u"Global\\vellumbeacon-watchdog-")) << utf16_to_utf8_lossy(name);
+    EXPECT_EQ(name.size(), std::u16string_view(u"Global\\vellumbeacon-watchdog-").size() + 16);
+    EXPECT_EQ(
+        instance_claim_name(u"c:/users/KIOSK/appdata/roaming/com.vellumbeacon.player/WATCHDOG"),
+        name);
+    EXPECT_NE(instance_claim_name(
+                  u"C:\\Users\\kiosk2\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog"),
+              name);
+}
+
+// The claim comes first: taken, the holder is named from the lock it writes (waiting for it a
+// while), and nothing is written; a claim that cannot be had leaves the lock to decide.
+TEST(ClaimInstanceLock, TheClaimDecidesBeforeTheLock) {
+    const struct {
+        const char* name;
+        InstanceClaim claim;
+        std::optional<std::string> lock;
+        int lock_appears_at_read;  // the holder writes "4120" before this read of the lock (0:
+                                   // never)
+        bool runs;
+        std::string line;
+        std::size_t sleeps;
+    } cases[] = {
+        {"taken, the holder named in the lock", InstanceClaim::Taken, "4120", 0, false,
+         "another watchdog is live (pid=4120); exiting", 0},
+        {"taken, the holder's lock written a moment later", InstanceClaim::Taken, std::nullopt, 3,
+         false, "another watchdog is live (pid=4120); exiting", 2},
+        {"taken, a stale lock the holder has not replaced yet", InstanceClaim::Taken, "77", 2,
+         false, "another watchdog is live (pid=4120); exiting", 1},
+        {"taken, no holder named within the wait", InstanceClaim::Taken, std::nullopt, 0, false,
+         "another watchdog is live (pid=0); exiting", CLAIM_HOLDER_WAIT_SECS},
+        {"cannot be had: the lock alone decides, here for this watchdog",
+         InstanceClaim::Unavailable, "77", 0, true, "", 0},
+        {"cannot be had: the lock alone decides, here for a live one", InstanceClaim::Unavailable,
+         "4120", 0, false, "another watchdog is live (pid=4120); exiting", 0},
+        {"owned, but an older watchdog that takes no claim is live", InstanceClaim::Owned, "4120",
+         0, false, "another watchdog is live (pid=4120); exiting", 0},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        prepare(world, c.lock, {{4120, "watchdog.exe"}});
+        world.instance_claim = c.claim;
+        int reads = 0;
+        world.on_read = [&](const Path& path, std::optional<std::string> bytes) {
+            if (path == LOCK && ++reads >= c.lock_appears_at_read && c.lock_appears_at_read > 0) {
+                return std::optional<std::string>("4120");
+            }
+            return bytes;
+        };
+        EXPECT_EQ(claim_instance_lock(world), c.runs) << c.name;
+        EXPECT_EQ(world.claims, std::vector<std::u16string>{instance_claim_name(DIR)}) << c.name;
+        EXPECT_EQ(world.sleeps.size(), c.sleeps) << c.name;
+        if (c.runs) {
+            EXPECT_EQ(world.files[LOCK], "4242") << c.name;
+        } else {
+            EXPECT_EQ(world.files.count(LOCK) ? std::optional(world.files[LOCK]) : std::nullopt,
+                      c.lock)
+                << c.name;
+            EXPECT_EQ(world.stderr_text, "[" + std::to_string(world.wall_ms) + "] " + c.line + "\n")
+                << c.name;
+        }
+    }
+}
+
 TEST(ClaimInstanceLock, WithoutItsOwnImageNameNoRivalCanBeToldAndTheLockIsTaken) {
     SimWorld world;
     prepare(world, "4120", {{4120, "watchdog.exe"}});
