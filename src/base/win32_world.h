@@ -1,7 +1,7 @@
 // The World seam over the real system, used by both programs and the Windows tests. Each part
 // is defined in one file: base/clocks_win32.cpp, state/files_win32.cpp,
 // process/processes_win32.cpp (with process/dump_win32.cpp for the minidumps) and
-// process/session_win32.cpp.
+// process/session_win32.cpp (with process/window_probe_win32.cpp for the windows check).
 #pragma once
 
 #include "base/world.h"
@@ -57,6 +57,8 @@ class Win32World : public World {
     std::optional<Path> roaming_app_data() override;
     std::optional<std::int64_t> session_logon_time() override;
     void show_taskbar() override;
+    // Each visible top-level window is sent WM_NULL (SMTO_ABORTIFHUNG), within 1 s for all.
+    WindowsAnswer ask_windows(std::uint32_t pid) override;
     void echo_stderr(std::string_view bytes) override;
 };
 

@@ -66,6 +66,9 @@ class DumpJob {
     virtual DumpWait wait(std::uint32_t ms) = 0;
 };
 
+// What the visible top-level windows of a process said when asked whether they respond.
+enum class WindowsAnswer { NoVisibleWindow, Answered, NoneAnswered };
+
 // How taking a system-wide claim came out.
 enum class InstanceClaim { Owned, Taken, Unavailable };
 
@@ -203,6 +206,11 @@ class Session {
 
     // Makes the taskbar visible on every monitor.
     virtual void show_taskbar() = 0;
+
+    // Sends a harmless message to each visible top-level window of the process, within about a
+    // second for all of them, giving up at once on a window the system already marks as not
+    // responding: Answered as soon as one answers.
+    virtual WindowsAnswer ask_windows(std::uint32_t pid) = 0;
 
     // Writes to the standard error stream when the process has one; nothing otherwise.
     virtual void echo_stderr(std::string_view bytes) = 0;

@@ -1,6 +1,6 @@
 // The settings, read once at start-up from the environment: five numbers, and the features
-// that are off unless asked for: the wake on the player's exit, the hang dumps and the memory
-// ceiling.
+// that are off unless asked for: the wake on the player's exit, the hang dumps, the memory
+// ceiling and the check that the player's windows respond.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +31,8 @@ struct WatchdogConfig {
     std::uint64_t hang_dumps = 0;
     // The ceiling on the player's private memory in MiB; 0 sets none.
     std::uint64_t memory_limit_mb = 0;
+    // How long no visible window of the player may answer before it is ended; 0 asks none.
+    std::uint64_t not_responding_ms = 0;
 };
 
 inline constexpr std::u16string_view CHECK_INTERVAL_VAR =
@@ -47,6 +49,9 @@ inline constexpr std::u16string_view WAKE_ON_EXIT_VAR = u"VELLUMBEACON_WATCHDOG_
 inline constexpr std::u16string_view HANG_DUMPS_VAR = u"VELLUMBEACON_WATCHDOG_HANG_DUMPS";
 // MiB; unset, 0 or malformed sets no ceiling.
 inline constexpr std::u16string_view MEMORY_LIMIT_VAR = u"VELLUMBEACON_WATCHDOG_MEMORY_LIMIT_MB";
+// Seconds; unset, 0 or malformed asks no window anything.
+inline constexpr std::u16string_view NOT_RESPONDING_VAR =
+    u"VELLUMBEACON_WATCHDOG_NOT_RESPONDING_SECS";
 
 // The variable read as a strict unsigned 64-bit decimal (optional '+', digits only, no
 // blanks), or `fallback` when it is unset, not valid Unicode or malformed.

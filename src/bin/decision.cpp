@@ -76,6 +76,15 @@ OverMemoryRun count_over_memory(const OverMemoryRun& before,
     return {reading->pid, saturating_increment(checks), reading->bytes};
 }
 
+NotRespondingRun track_not_responding(const NotRespondingRun& before,
+                                      const std::optional<WindowsReading>& reading,
+                                      std::uint64_t now_ns) {
+    if (!reading || reading->answer != WindowsAnswer::NoneAnswered) return {};
+    const std::uint64_t since =
+        before.since_ns && before.pid == reading->pid ? *before.since_ns : now_ns;
+    return {reading->pid, since, now_ns >= since ? (now_ns - since) / 1'000'000 : 0};
+}
+
 namespace {
 
 // The first launch, within the startup grace from the watchdog's own start.
@@ -89,7 +98,7 @@ struct Choice {
 };
 
 Choice decide_action(const TickFacts& facts, const WatchdogConfig& config,
-                     const OverMemoryRun& over_memory) {
+                     const OverMemoryRun& over_memory, const NotRespondingRun& not_responding) {
     using enum TickAction;
     using enum TickReason;
     const auto launch = [&](TickReason reason) -> Choice {
@@ -111,13 +120,18 @@ Choice decide_action(const TickFacts& facts, const WatchdogConfig& config,
             break;
     }
     if (!facts.player_alive) return launch(NoPlayer);
-    // The startup grace spares a player that is silent, or over the memory ceiling, alike.
+    // The startup grace spares a player that is silent, frozen or over the memory ceiling alike.
     const bool starting = facts.since_launch_ms < config.startup_grace_ms;
     const bool adopted_starting =
         facts.adopted_started_at_ms &&
         within_window(facts.now_ms, *facts.adopted_started_at_ms, config.startup_grace_ms);
     if (facts.liveness_fresh) {
-        if (over_memory.checks >= OVER_MEMORY_CHECKS_TO_END && !starting && !adopted_starting) {
+        const bool past_graces = !starting && !adopted_starting;
+        if (config.not_responding_ms != 0 && not_responding.since_ns &&
+            not_responding.for_ms >= config.not_responding_ms && past_graces) {
+            return {EndAndRelaunch, NotResponding};
+        }
+        if (over_memory.checks >= OVER_MEMORY_CHECKS_TO_END && past_graces) {
             return {EndAndRelaunch, MemoryOverLimit};
         }
         return {Idle, Healthy};
@@ -131,14 +145,17 @@ Choice decide_action(const TickFacts& facts, const WatchdogConfig& config,
 }  // namespace
 
 TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
-    // A stand-down looks at nothing, so the over-ceiling run waits for the next check.
+    // A stand-down looks at nothing: the over-ceiling run waits for the next check, and a
+    // not-responding run is broken (its windows were not asked).
     if (facts.close == CloseDecision::StandDown) {
-        return {TickAction::StandDown, TickReason::Closed, facts.over_memory_before};
+        return {TickAction::StandDown, TickReason::Closed, facts.over_memory_before, {}};
     }
     const OverMemoryRun over_memory =
         count_over_memory(facts.over_memory_before, facts.memory, config.memory_limit_mb);
-    const Choice choice = decide_action(facts, config, over_memory);
-    return {choice.action, choice.reason, over_memory};
+    const NotRespondingRun not_responding =
+        track_not_responding(facts.not_responding_before, facts.windows, facts.now_ns);
+    const Choice choice = decide_action(facts, config, over_memory, not_responding);
+    return {choice.action, choice.reason, over_memory, not_responding};
 }
 
 bool wants_self_started_look(const TickFacts& facts, const TickDecision& decision,

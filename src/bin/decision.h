@@ -103,6 +103,28 @@ OverMemoryRun count_over_memory(const OverMemoryRun& before,
                                 const std::optional<MemoryReading>& reading,
                                 std::uint64_t limit_mb);
 
+// What the identified player's windows said at a check.
+struct WindowsReading {
+    std::uint32_t pid = 0;
+    WindowsAnswer answer = WindowsAnswer::NoVisibleWindow;
+};
+
+// An unbroken run of checks at which one player had visible windows and none of them answered:
+// since the first of them on the monotonic clock, and how long that is at this check.
+struct NotRespondingRun {
+    std::uint32_t pid = 0;
+    std::optional<std::uint64_t> since_ns;  // none: no run
+    std::uint64_t for_ms = 0;
+    bool operator==(const NotRespondingRun&) const = default;
+};
+
+// The run after this check's reading: it goes on for the same player while none of its windows
+// answers, starts for another, and ends at an answer, at a check with no visible window, or
+// when the windows were not asked (none).
+NotRespondingRun track_not_responding(const NotRespondingRun& before,
+                                      const std::optional<WindowsReading>& reading,
+                                      std::uint64_t now_ns);
+
 // What a tick saw, gathered before it does anything.
 struct TickFacts {
     CloseDecision close = CloseDecision::NotClosed;
@@ -120,6 +142,12 @@ struct TickFacts {
     // not be read), and the run of over-ceiling checks up to the one before.
     std::optional<MemoryReading> memory;
     OverMemoryRun over_memory_before;
+    // With the windows check: what the identified player's windows said at this check (none
+    // when no player was identified), the run of not-responding checks up to the one before,
+    // and the monotonic clock at the start of this check.
+    std::optional<WindowsReading> windows;
+    NotRespondingRun not_responding_before;
+    std::uint64_t now_ns = 0;
     // Asked only when the tick would make its first launch within the startup grace (see
     // wants_self_started_look): a process under the player's image name that this watchdog
     // did not start.
@@ -141,6 +169,7 @@ enum class TickReason {
     SelfStarted,         // nothing of ours runs, but a player started itself at this logon
     LivenessStale,       // alive, silent, and nothing excuses it
     MemoryOverLimit,     // alive and reporting, but over the memory ceiling at two checks
+    NotResponding,       // alive and reporting, but no window has answered for too long
     Healthy,             // alive with a fresh liveness record
     ClockJumped,         // silent, but the wall clock was set forward since the last tick
     StartupGrace,        // silent, but within the startup grace of the last launch (or start)
@@ -153,8 +182,9 @@ enum class TickReason {
 struct TickDecision {
     TickAction action = TickAction::Idle;
     TickReason reason = TickReason::Healthy;
-    // The over-ceiling run this check leaves for the next one.
+    // The over-ceiling run and the not-responding run this check leaves for the next one.
     OverMemoryRun over_memory;
+    NotRespondingRun not_responding;
 };
 
 // What the tick does, and why.

@@ -12,11 +12,19 @@ std::string over_memory_line(const TickDecision& decision, const WatchdogConfig&
            " MB private, limit " + std::to_string(config.memory_limit_mb) + " MB) - killing";
 }
 
+std::string not_responding_line(const TickDecision& decision, const WatchdogConfig&) {
+    return "player not responding (no window answered for " +
+           std::to_string(decision.not_responding.for_ms / 1000) + "s) - killing";
+}
+
 // A player over the memory ceiling did not hang: nothing in a dump would say why.
 constexpr EndReason END_REASONS[] = {
     {TickReason::LivenessStale, hung_line, "player hung - ended and started again", true},
     {TickReason::MemoryOverLimit, over_memory_line,
      "player over memory limit - ended and started again", false},
+    // A frozen screen is a hang seen from the screen's side: its dump shows where it hangs.
+    {TickReason::NotResponding, not_responding_line,
+     "player not responding - ended and started again", true},
 };
 
 }  // namespace

@@ -79,21 +79,25 @@ Pause launch(World& world, const WatchdogConfig& config, SupervisorState& state,
     return plan.pause;
 }
 
+// The pid of the player identified in this tick: the own child, or an adopted one that passed
+// the image-name check. None when no player runs.
+std::optional<std::uint32_t> identified_pid(const SupervisorState& state, bool child_running,
+                                            const Identification& found) {
+    if (child_running) return state.child->pid();
+    if (found.player_alive && found.adopted_pid) return found.adopted_pid;
+    return std::nullopt;
+}
+
 // With a memory ceiling, the private memory of the player identified in this tick: the own
 // child through its handle, an adopted one by its pid. None when it cannot be read.
 std::optional<MemoryReading> read_player_memory(World& world, const SupervisorState& state,
                                                 bool child_running, const Identification& found) {
-    std::optional<std::uint64_t> bytes;
-    std::uint32_t pid = 0;
-    if (child_running) {
-        pid = state.child->pid();
-        bytes = state.child->private_bytes();
-    } else if (found.player_alive && found.adopted_pid) {
-        pid = *found.adopted_pid;
-        bytes = world.process_private_bytes(pid);
-    }
+    const auto pid = identified_pid(state, child_running, found);
+    if (!pid) return std::nullopt;
+    const auto bytes =
+        child_running ? state.child->private_bytes() : world.process_private_bytes(*pid);
     if (!bytes) return std::nullopt;
-    return MemoryReading{pid, *bytes};
+    return MemoryReading{*pid, *bytes};
 }
 
 // Ends the player the tick found: the own child through its handle, an adopted one by its pid
@@ -145,6 +149,11 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
     facts.adopted_started_at_ms = found.adopted_started_at_ms;
     if (config.memory_limit_mb != 0) {
         facts.memory = read_player_memory(world, state, child.running, found);
+    }
+    if (config.not_responding_ms != 0) {
+        if (const auto pid = identified_pid(state, child.running, found)) {
+            facts.windows = WindowsReading{*pid, world.ask_windows(*pid)};
+        }
     }
 
     facts.update = read_update_state(world, config, facts.now_ms);
@@ -213,6 +222,8 @@ Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& stat
         image_name = observe(world, config, state, now_instant_ns, facts);
     }
     facts.over_memory_before = state.over_memory;
+    facts.not_responding_before = state.not_responding;
+    facts.now_ns = now_instant_ns;
     TickDecision decision = decide_tick(facts, config);
     // The one fact that costs a tasklist run is asked for only when the decision can use it.
     if (wants_self_started_look(facts, decision, config)) {
@@ -220,6 +231,7 @@ Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& stat
         decision = decide_tick(facts, config);
     }
     state.over_memory = decision.over_memory;
+    state.not_responding = decision.not_responding;
 
     Pause pause = plain_pause(decision, config);
     switch (decision.action) {

@@ -30,6 +30,8 @@ struct SupervisorState {
     bool waiting_for_self_started = false;  // a self-started player's wait has been logged
     // With a memory ceiling: the checks in a row at which the player was over it.
     OverMemoryRun over_memory;
+    // With the windows check: the run of checks at which none of the player's windows answered.
+    NotRespondingRun not_responding;
 };
 
 // Whole milliseconds from `from` to `to` on the monotonic clock; 0 when it went backwards.

@@ -29,7 +29,10 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
     f.player_alive = found.player_alive;
     f.player_pid = found.adopted_pid;
     f.player_image = std::move(found.image_name);
-    if (f.player_pid) f.player_private_bytes = world.process_private_bytes(*f.player_pid);
+    if (f.player_pid) {
+        f.player_private_bytes = world.process_private_bytes(*f.player_pid);
+        f.player_windows = world.ask_windows(*f.player_pid);
+    }
     f.liveness_fresh = liveness_is_fresh(f.liveness.value, f.now_ms, f.config.hang_timeout_ms);
 
     f.close = read_closed_flag(world, watchdog_file(world, CLOSED_FILE), ASK);

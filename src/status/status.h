@@ -34,6 +34,7 @@ struct StatusFacts {
     std::optional<std::uint32_t> player_pid;
     std::string player_image;                           // the image the player was looked for under
     std::optional<std::uint64_t> player_private_bytes;  // none when it could not be read
+    std::optional<WindowsAnswer> player_windows;        // none when no player was asked
     bool liveness_fresh = false;
 
     FileRead<ClosedFlag> close;

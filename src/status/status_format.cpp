@@ -87,6 +87,32 @@ std::string memory_text(const StatusFacts& f) {
     return limit.empty() ? used : used + ", " + limit;
 }
 
+// What the player's windows said when the report asked them; empty when no player was asked.
+std::string windows_text(const StatusFacts& f) {
+    if (!f.player_windows) return "";
+    switch (*f.player_windows) {
+        case WindowsAnswer::Answered:
+            return "responding";
+        case WindowsAnswer::NoneAnswered:
+            return "not responding (no visible window answered within 1 s)";
+        case WindowsAnswer::NoVisibleWindow:
+            break;
+    }
+    return "no visible window";
+}
+
+const char* windows_name(WindowsAnswer answer) {
+    switch (answer) {
+        case WindowsAnswer::Answered:
+            return "responding";
+        case WindowsAnswer::NoneAnswered:
+            return "notResponding";
+        case WindowsAnswer::NoVisibleWindow:
+            break;
+    }
+    return "noVisibleWindow";
+}
+
 std::string liveness_text(const StatusFacts& f) {
     if (!f.liveness.value) return file_state_name(f.liveness.state);
     return seconds(age_ms(f.now_ms, f.liveness.value->ts)) + " old, " +
@@ -135,8 +161,13 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
     std::string out;
     for (const auto& [name, text] : lines) {
         out += std::string(name) + ": " + text + "\n";
-        const std::string memory = std::string_view(name) == "player" ? memory_text(f) : "";
-        if (!memory.empty()) out += "player memory: " + memory + "\n";
+        if (std::string_view(name) != "player") continue;
+        if (const std::string memory = memory_text(f); !memory.empty()) {
+            out += "player memory: " + memory + "\n";
+        }
+        if (const std::string windows = windows_text(f); !windows.empty()) {
+            out += "player windows: " + windows + "\n";
+        }
     }
     if (f.newest_dump) {
         out += "last hang dump: " + path_display(f.newest_dump->path) + " at " +
@@ -169,7 +200,8 @@ std::string format_status_json(const StatusFacts& f, const Judgement& j,
         {"playerFile", state(f.player_info.state)},
         {"privateBytes", f.player_private_bytes ? json(*f.player_private_bytes) : json(nullptr)},
         {"memoryLimitMb",
-         f.config.memory_limit_mb ? json(f.config.memory_limit_mb) : json(nullptr)}};
+         f.config.memory_limit_mb ? json(f.config.memory_limit_mb) : json(nullptr)},
+        {"windows", f.player_windows ? json(windows_name(*f.player_windows)) : json(nullptr)}};
     json liveness{{"file", state(f.liveness.state)},
                   {"fresh", f.liveness_fresh},
                   {"hangTimeoutMs", f.config.hang_timeout_ms}};

@@ -261,6 +261,37 @@ TEST_F(Scenario, WithoutAMemoryCeilingALargePlayerRunsOn) {
     EXPECT_EQ(player_pids(), std::vector<DWORD>{spawned_pid(lines()[1].text)});
 }
 
+// 4e. With the windows check at 3 s, a player whose window stops taking its messages while it
+// goes on writing its liveness record is ended, recorded and relaunched once; its replacement,
+// whose window keeps answering, is left alone.
+TEST_F(Scenario, WithTheWindowsCheckAFrozenScreenIsEndedAndRelaunched) {
+    set(L"VELLUMBEACON_WATCHDOG_NOT_RESPONDING_SECS", L"3");
+    script("WINDOW=1\nFREEZE_WINDOW_AFTER_MS=4000\n");
+    start_watchdog();
+    ASSERT_TRUE(wait_for_players_started(1));
+    script("WINDOW=1\n");
+    ASSERT_TRUE(wait_for("player not responding", 1, 60s)) << log();
+    ASSERT_TRUE(wait_for("spawned", 2));
+    watch(6s);
+    stop_watchdog();
+
+    const std::regex FROZEN(R"(player not responding \(no window answered for (\d+)s\) - killing)");
+    const auto text = messages();
+    ASSERT_EQ(text.size(), 4u) << log();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(text[2], m, FROZEN)) << log();
+    EXPECT_GE(std::stoul(m[1]), 3u);
+    EXPECT_TRUE(is_spawn(text[1]) && is_spawn(text[3])) << log();
+    EXPECT_EQ(file(L"recoveries.txt"), "1");
+    EXPECT_NE(file(L"last-crash.json")
+                  .value_or("")
+                  .find("\"what\":\"player not responding - ended and started again\""),
+              std::string::npos);
+    const auto t = trace();
+    ASSERT_NE(t.find(" frozen "), std::string::npos) << t;
+    EXPECT_LE(most_players(), 1u);
+}
+
 // 5. A player that runs before the watchdog starts is adopted, not started twice, and ended
 // through taskkill when it stops reporting.
 TEST_F(Scenario, APlayerStartedBeforeTheWatchdogIsAdoptedAndEndedWhenItHangs) {

@@ -291,6 +291,13 @@ class MemWorld : public World {
 
     void show_taskbar() override { ++taskbar_shows; }
 
+    std::uint64_t window_asks = 0;  // of every process
+    WindowsAnswer ask_windows(std::uint32_t pid) override {
+        ++window_asks;
+        return windows_of(pid);
+    }
+    virtual WindowsAnswer windows_of(std::uint32_t) { return WindowsAnswer::NoVisibleWindow; }
+
     std::optional<std::int64_t> session_logon_time() override { return logon_time; }
 
   private:

@@ -34,6 +34,7 @@ struct SimProcess {
     bool dump_stalls = false;
     std::optional<std::uint64_t> ended_at_ms;        // wall clock at which it was ended by force
     std::optional<std::uint64_t> private_bytes = 0;  // none: its memory cannot be read
+    WindowsAnswer windows = WindowsAnswer::NoVisibleWindow;  // what its windows say when asked
 };
 
 class SimWorld : public MemWorld {
@@ -66,6 +67,12 @@ class SimWorld : public MemWorld {
         const auto it = processes.find(pid);
         if (it == processes.end() || !it->second.alive) return std::nullopt;
         return it->second.private_bytes;
+    }
+
+    WindowsAnswer windows_of(std::uint32_t pid) override {
+        const auto it = processes.find(pid);
+        if (it == processes.end() || !it->second.alive) return WindowsAnswer::NoVisibleWindow;
+        return it->second.windows;
     }
 
     // A process started by someone else.

@@ -107,6 +107,27 @@ class Memory {
     volatile char* block_ = nullptr;
 };
 
+// A visible top-level window on this thread, which answers while the loop takes its messages;
+// none without a desktop.
+HWND open_window() {
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = ::DefWindowProcW;
+    window_class.hInstance = ::GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"TestPlayerWindow";
+    ::RegisterClassW(&window_class);
+    return ::CreateWindowExW(0, L"TestPlayerWindow", L"test player",
+                             WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 200, nullptr, nullptr,
+                             window_class.hInstance, nullptr);
+}
+
+void take_messages() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
 [[noreturn]] void finish(World& world, const Knobs& knobs, std::uint32_t code) {
     trace(world, knobs,
           "exit " + std::to_string(::GetCurrentProcessId()) + " " + std::to_string(code));
@@ -151,6 +172,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const std::uint64_t spike_end = spike_at.value_or(0) + knobs.number("SPIKE_FOR_MS").value_or(0);
     const auto grow_at = knobs.number("GROW_AT_MS");
     enum class Extra { None, Spike, SpikeOver, Grown } extra_state = Extra::None;
+    // WINDOW=1: a window whose messages the loop takes, until FREEZE_WINDOW_AFTER_MS, from when
+    // it takes none (the liveness record goes on being written).
+    const HWND window = knobs.flag("WINDOW") ? open_window() : nullptr;
+    const auto freeze_after = knobs.number("FREEZE_WINDOW_AFTER_MS");
+    bool frozen = false;
 
     if (records) {
         put(world, player_info_path(world),
@@ -224,6 +250,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             extra.hold(knobs.number("GROW_MB").value_or(0));
             extra_state = Extra::Grown;
             trace(world, knobs, "grown " + std::to_string(pid));
+        }
+        if (window != nullptr && !frozen) {
+            frozen = freeze_after && now >= *freeze_after;
+            if (frozen) {
+                trace(world, knobs, "frozen " + std::to_string(pid));
+            } else {
+                take_messages();
+            }
         }
         ::Sleep(20);
     }

@@ -88,17 +88,20 @@ TEST(Settings, TheOptInCountsAreReadStrictlyAndCapped) {
         {MEMORY_LIMIT_VAR, u"500", 500},
         {MEMORY_LIMIT_VAR, u"500MB", 0},
         {MEMORY_LIMIT_VAR, u"18446744073709551615", U64_MAX},
+        {NOT_RESPONDING_VAR, u"+20", 20'000},  // seconds, held in milliseconds
+        {NOT_RESPONDING_VAR, u"20s", 0},
+        {NOT_RESPONDING_VAR, u"18446744073709551615", U64_MAX},  // saturates
     };
     for (const auto& c : cases) {
         MemWorld world;
         world.environment[std::u16string(c.var)] = c.raw;
         const WatchdogConfig config = read_config(world);
-        const std::uint64_t got =
-            c.var == HANG_DUMPS_VAR ? config.hang_dumps : config.memory_limit_mb;
-        const std::uint64_t other =
-            c.var == HANG_DUMPS_VAR ? config.memory_limit_mb : config.hang_dumps;
-        EXPECT_EQ(got, c.want) << std::string(c.raw.begin(), c.raw.end());
-        EXPECT_EQ(other, 0u);
+        const std::uint64_t fields[] = {config.hang_dumps, config.memory_limit_mb,
+                                        config.not_responding_ms};
+        const std::size_t own = c.var == HANG_DUMPS_VAR ? 0 : c.var == MEMORY_LIMIT_VAR ? 1 : 2;
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(fields[i], i == own ? c.want : 0u) << std::string(c.raw.begin(), c.raw.end());
+        }
         EXPECT_EQ(config.hang_timeout_ms, 30'000u);  // nothing else moves
     }
 }

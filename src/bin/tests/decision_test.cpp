@@ -22,6 +22,15 @@ void over_ceiling_twice(TickFacts& f) {
     f.over_memory_before = {1000, 1, 150 * BYTES_PER_MIB};
 }
 
+constexpr std::uint64_t NOW_NS = 9'000'000'000'000;
+
+// No visible window of the player has answered for `ms`, up to this check.
+void frozen_for(TickFacts& f, std::uint64_t ms) {
+    f.now_ns = NOW_NS;
+    f.windows = WindowsReading{1000, WindowsAnswer::NoneAnswered};
+    f.not_responding_before = {1000, NOW_NS - ms * 1'000'000, 0};
+}
+
 TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
     using enum TickAction;
     using enum TickReason;
@@ -168,6 +177,64 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          [](TickFacts& f, auto&, auto&) { over_ceiling_twice(f); },
          {EndAndRelaunch, LivenessStale},
          false},
+        {"fresh, but no window has answered for the setting's 20 s: ended",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             frozen_for(f, 20'000);
+         },
+         {EndAndRelaunch, NotResponding},
+         false},
+        {"no window has answered for just under 20 s",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             frozen_for(f, 19'999);
+         },
+         {Idle, Healthy},
+         true},
+        {"no window answers, but within the startup grace",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             frozen_for(f, 20'000);
+             f.since_launch_ms = 59'999;
+         },
+         {Idle, Healthy},
+         true},
+        {"a window answers now: the run is over",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             frozen_for(f, 20'000);
+             f.windows->answer = WindowsAnswer::Answered;
+         },
+         {Idle, Healthy},
+         true},
+        {"no visible window now: not judged, the run is over",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             frozen_for(f, 20'000);
+             f.windows->answer = WindowsAnswer::NoVisibleWindow;
+         },
+         {Idle, Healthy},
+         true},
+        {"the run was another player's: this one's starts now",
+         [](TickFacts& f, auto&, auto&) {
+             f.liveness_fresh = true;
+             frozen_for(f, 20'000);
+             f.windows->pid = 1001;
+         },
+         {Idle, Healthy},
+         true},
+        {"silent and frozen: hung, one recovery",
+         [](TickFacts& f, auto&, auto&) { frozen_for(f, 20'000); },
+         {EndAndRelaunch, LivenessStale},
+         false},
+        {"frozen during an update within its grace: left alone",
+         [](TickFacts& f, auto& y, auto&) {
+             f.liveness_fresh = true;
+             frozen_for(f, 20'000);
+             f.update = y;
+         },
+         {Idle, UpdateYoung},
+         true},
         {"nothing of ours runs, but a player started itself before the first launch: await it",
          [](TickFacts& f, auto&, auto&) {
              f.player_alive = false;
@@ -198,6 +265,7 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
         row.situation(facts, young, overdue);
         WatchdogConfig config;
         config.memory_limit_mb = 100;
+        config.not_responding_ms = 20'000;
         const TickDecision got = decide_tick(facts, config);
         EXPECT_EQ(got.action, row.want.action) << row.rule;
         EXPECT_EQ(got.reason, row.want.reason) << row.rule;

@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 
+#include "bin/hang_dump.h"
 #include "record_texts.h"
 #include "sim_loop.h"
 
@@ -636,6 +637,72 @@ TEST(Supervise, AMemoryCeilingEndsAPlayerOverItAtTwoChecksInARow) {
         }
         if (c.limit_mb == 0) {
             EXPECT_EQ(world.memory_reads, 0u);
+        }
+    }
+}
+
+// The windows check over a player that keeps its liveness record fresh (interval 3 s, grace
+// 60 s): each row says what its windows answer at the checks from 72 s on. Only a run of
+// checks at which none answered, lasting the setting, ends it, once, as a hang is ended.
+TEST(Supervise, AFrozenScreenWithAFreshRecordIsEndedOnceNoWindowHasAnsweredLongEnough) {
+    using enum WindowsAnswer;
+    const std::string dumped = "hang dump written to " + utf16_to_utf8_lossy(DIR) + "\\dumps\\" +
+                               utf16_to_utf8_lossy(hang_dump_name(1'765'000'084'000, 1000));
+    const struct {
+        const char* name;
+        std::uint64_t setting_secs;
+        std::uint64_t hang_dumps;
+        std::vector<WindowsAnswer> answers;
+        std::vector<std::string> said;
+    } cases[] = {
+        {"frozen for four intervals",
+         10,
+         0,
+         {NoneAnswered, NoneAnswered, NoneAnswered, NoneAnswered, NoneAnswered},
+         {"player not responding (no window answered for 12s) - killing", spawned(1001)}},
+        {"with hang dumps on, dumped first",
+         10,
+         1,
+         {NoneAnswered, NoneAnswered, NoneAnswered, NoneAnswered, NoneAnswered},
+         {"player not responding (no window answered for 12s) - killing", dumped, spawned(1001)}},
+        {"frozen for under the setting", 10, 0, {NoneAnswered, NoneAnswered, NoneAnswered}, {}},
+        {"an answer starts the count again",
+         10,
+         0,
+         {NoneAnswered, NoneAnswered, NoneAnswered, Answered, NoneAnswered, NoneAnswered,
+          NoneAnswered, NoneAnswered},
+         {}},
+        {"a check with no visible window starts it again too",
+         10,
+         0,
+         {NoneAnswered, NoneAnswered, NoneAnswered, NoVisibleWindow, NoneAnswered, NoneAnswered,
+          NoneAnswered, NoneAnswered},
+         {}},
+        {"off: no window is asked", 0, 0, std::vector<WindowsAnswer>(8, NoneAnswered), {}},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        WatchdogConfig config;
+        config.not_responding_ms = c.setting_secs * 1000;
+        config.hang_dumps = c.hang_dumps;
+        Loop loop(world, config);
+        loop.ticks(24);  // past the grace
+        EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1000)}) << c.name;
+        for (const WindowsAnswer answer : c.answers) {
+            world.processes.at(1000).windows = answer;
+            loop.tick();
+        }
+        EXPECT_EQ(loop.messages(), c.said) << c.name;
+        EXPECT_EQ(world.processes.at(1000).alive, c.said.empty()) << c.name;
+        if (!c.said.empty()) {
+            EXPECT_EQ(world.files[DIR + u"\\recoveries.txt"], "1") << c.name;
+            EXPECT_NE(world.files[DIR + u"\\last-crash.json"].find(
+                          "{\"what\":\"player not responding - ended and started again\""),
+                      std::string::npos)
+                << c.name;
+        }
+        if (c.setting_secs == 0) {
+            EXPECT_EQ(world.window_asks, 0u) << c.name;
         }
     }
 }

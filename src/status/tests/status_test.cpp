@@ -105,6 +105,7 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
     m.world.files[dumps + u"hang-20251207T054740.000Z-pid7.dmp.tmp"] = "MD";
     m.world.processes.at(4100).private_bytes = std::uint64_t{300} * 1024 * 1024;
     m.world.environment[std::u16string(MEMORY_LIMIT_VAR)] = u"500";
+    m.world.processes.at(4100).windows = WindowsAnswer::NoneAnswered;
     const auto files_before = m.world.files;
     const StatusFacts f = gather_status(m.world, 3);
     EXPECT_EQ(judge_status(f).verdict, Verdict::Healthy);
@@ -127,7 +128,8 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
     EXPECT_EQ(text.substr(0, text.find('\n')), "status: healthy");
     EXPECT_NE(text.find("watchdog: running, pid 4000\n"), std::string::npos) << text;
     EXPECT_NE(text.find("player: running, pid 4100, player.exe\n"
-                        "player memory: 300 MB private, limit 500 MB\n"),
+                        "player memory: 300 MB private, limit 500 MB\n"
+                        "player windows: not responding (no visible window answered within 1 s)\n"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("liveness: 2.5 s old, fresh (hang timeout 30 s)\n"), std::string::npos)
@@ -279,6 +281,7 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
     EXPECT_EQ(json.at("player").at("pid"), nullptr);
     EXPECT_EQ(json.at("player").at("privateBytes"), nullptr);
     EXPECT_EQ(json.at("player").at("memoryLimitMb"), nullptr);
+    EXPECT_EQ(json.at("player").at("windows"), nullptr);
 }
 
 }  // namespace
