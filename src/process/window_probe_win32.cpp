@@ -19,7 +19,8 @@ struct ProcessWindows {
 };
 
 BOOL CALLBACK collect_visible(HWND window, LPARAM param) {
-    auto* found = reinterpret_cast<ProcessWindows*>(param);
+    // EnumWindows hands back, as an LPARAM, the pointer it was given.
+    auto* found = reinterpret_cast<ProcessWindows*>(param);  // NOLINT(performance-no-int-to-ptr)
     DWORD owner = 0;
     // The first window a process owns may be a hidden one: visibility is asked of each.
     if (::GetWindowThreadProcessId(window, &owner) != 0 && owner == found->pid &&

@@ -422,6 +422,7 @@ TEST_F(Scenario, OfWatchdogsStartedTogetherExactlyOneSupervises) {
             ASSERT_TRUE(put_file(watchdog_ + L"\\watchdog.lock", "4000000000"));
         }
         std::vector<std::unique_ptr<Launched>> watchdogs;
+        watchdogs.reserve(3);
         for (int i = 0; i < 3; ++i) {
             watchdogs.push_back(std::make_unique<Launched>(exe, L"\"" + exe + L"\""));
         }

@@ -53,6 +53,10 @@ inline const Path ROAMING = u"C:\\Users\\kiosk\\AppData\\Roaming";
 inline const Path APP = ROAMING + u"\\com.vellumbeacon.player";
 inline const Path DIR = APP + u"\\watchdog";
 inline const Path UPDATES = APP + u"\\updates";
+inline const Path LOG_PATH = DIR + u"\\watchdog.log";
+inline const Path LOCK = DIR + u"\\watchdog.lock";
+inline const Path PLAYER_JSON = DIR + u"\\player.json";
+inline const Path SENTINEL = UPDATES + u"\\updating.json";
 
 class MemWorld : public World {
   public:

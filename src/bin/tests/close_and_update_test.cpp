@@ -16,8 +16,8 @@ using fakes::SimWorld;
 using fakes::spawned;
 
 const Path CLOSED = DIR + u"\\closed.json";
+using fakes::SENTINEL;
 using fakes::UPDATES;
-const Path SENTINEL = UPDATES + u"\\updating.json";
 const std::string STAND_DOWN = "player closed by the operator - standing down until the next logon";
 const std::string CLEARED = "close from an earlier session cleared - supervising again";
 const std::string ENDING = "closed player did not exit - ending it";

@@ -13,7 +13,7 @@ using fakes::SimWorld;
 
 const Path APP_FOLDER = u"C:\\Program Files\\Vellum";
 const Path WATCHDOG_EXE = APP_FOLDER + u"\\watchdog.exe";
-const Path PLAYER_JSON = fakes::DIR + u"\\player.json";
+using fakes::PLAYER_JSON;
 
 // player.json as the player would write it (for the resolution's fresh read).
 void world_player_json(MemWorld& world, const PlayerInfo& info) {

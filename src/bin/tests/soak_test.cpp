@@ -29,12 +29,12 @@ using fakes::SimProcess;
 using fakes::SimWorld;
 
 const Path CLOSED = DIR + u"\\closed.json";
-const Path SENTINEL = fakes::UPDATES + u"\\updating.json";
+using fakes::SENTINEL;
 const Path LOG = DIR + u"\\watchdog.log";
 const Path COUNTER = DIR + u"\\recoveries.txt";
 const Path LAST_CRASH = DIR + u"\\last-crash.json";
-const Path LOCK = DIR + u"\\watchdog.lock";
-const Path PLAYER_JSON = DIR + u"\\player.json";
+using fakes::LOCK;
+using fakes::PLAYER_JSON;
 const Path LIVENESS = DIR + u"\\liveness.json";
 const std::string PLAYER_IMAGE = "player.exe";
 

@@ -20,7 +20,7 @@ using fakes::SimProcess;
 using fakes::SimWorld;
 using fakes::spawned;
 
-const Path SENTINEL = fakes::UPDATES + u"\\updating.json";
+using fakes::SENTINEL;
 
 TEST(Supervise, FirstTickLaunchesAtOnceWithThePlainPause) {
     SimWorld world;

@@ -13,7 +13,7 @@ using fakes::MemWorld;
 using fakes::SimWorld;
 
 using fakes::DIR;
-const Path LOCK = DIR + u"\\watchdog.lock";
+using fakes::LOCK;
 
 TEST(LockText, TrimmedDecimalUpToTheLargestPid) {
     const std::pair<std::string, std::optional<std::uint32_t>> cases[] = {

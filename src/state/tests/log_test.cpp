@@ -12,8 +12,8 @@ namespace {
 
 using fakes::MemWorld;
 
+using fakes::LOG_PATH;
 const Path WATCHDOG_DIR = fakes::DIR;
-const Path LOG_PATH = WATCHDOG_DIR + u"\\watchdog.log";
 
 TEST(WallClock, ConvertsHundredNanosecondsSince1601ToMillisecondsSince1970) {
     const struct {

@@ -10,7 +10,7 @@ namespace {
 
 using fakes::MemWorld;
 
-const Path LOG_PATH = fakes::DIR + u"\\watchdog.log";
+using fakes::LOG_PATH;
 
 // `count` lines of `width` bytes each (line feed included), numbered so that cuts are visible.
 std::string lines(std::size_t count, std::size_t width) {
