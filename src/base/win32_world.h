@@ -57,6 +57,8 @@ class Win32World : public World {
     std::optional<Path> roaming_app_data() override;
     std::optional<std::int64_t> session_logon_time() override;
     void show_taskbar() override;
+    // ReportEventW under the source "Vellumbeacon Watchdog", registered at the first event.
+    void report_event(std::uint32_t identifier, EventLevel level, std::string_view text) override;
     // Each visible top-level window is sent WM_NULL (SMTO_ABORTIFHUNG), within 1 s for all.
     WindowsAnswer ask_windows(std::uint32_t pid) override;
     void echo_stderr(std::string_view bytes) override;

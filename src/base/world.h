@@ -69,6 +69,9 @@ class DumpJob {
 // What the visible top-level windows of a process said when asked whether they respond.
 enum class WindowsAnswer { NoVisibleWindow, Answered, NoneAnswered };
 
+// The level of an event in the system's event log.
+enum class EventLevel { Information, Warning, Error };
+
 // How taking a system-wide claim came out.
 enum class InstanceClaim { Owned, Taken, Unavailable };
 
@@ -214,6 +217,12 @@ class Session {
 
     // Writes to the standard error stream when the process has one; nothing otherwise.
     virtual void echo_stderr(std::string_view bytes) = 0;
+
+    // Writes an event with this full identifier (the message table's, severity bits included),
+    // level and text (UTF-8) to the Application event log under the watchdog's source. Best
+    // effort: a failed write is dropped.
+    virtual void report_event(std::uint32_t identifier, EventLevel level,
+                              std::string_view text) = 0;
 };
 
 class World : public Clocks, public FileSystem, public Processes, public Session {};

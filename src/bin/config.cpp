@@ -36,6 +36,7 @@ WatchdogConfig read_config(World& world) {
     config.hang_dumps = std::min(read_u64_setting(world, HANG_DUMPS_VAR, 0), MAX_HANG_DUMPS);
     config.memory_limit_mb = read_u64_setting(world, MEMORY_LIMIT_VAR, 0);
     config.not_responding_ms = secs_to_ms(read_u64_setting(world, NOT_RESPONDING_VAR, 0));
+    config.event_log = read_u64_setting(world, EVENT_LOG_VAR, 0) == 1;
     return config;
 }
 

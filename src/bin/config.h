@@ -1,6 +1,6 @@
 // The settings, read once at start-up from the environment: five numbers, and the features
 // that are off unless asked for: the wake on the player's exit, the hang dumps, the memory
-// ceiling and the check that the player's windows respond.
+// ceiling, the check that the player's windows respond and the event log.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +33,8 @@ struct WatchdogConfig {
     std::uint64_t memory_limit_mb = 0;
     // How long no visible window of the player may answer before it is ended; 0 asks none.
     std::uint64_t not_responding_ms = 0;
+    // Every logged line is also written to the Application event log.
+    bool event_log = false;
 };
 
 inline constexpr std::u16string_view CHECK_INTERVAL_VAR =
@@ -49,6 +51,8 @@ inline constexpr std::u16string_view WAKE_ON_EXIT_VAR = u"VELLUMBEACON_WATCHDOG_
 inline constexpr std::u16string_view HANG_DUMPS_VAR = u"VELLUMBEACON_WATCHDOG_HANG_DUMPS";
 // MiB; unset, 0 or malformed sets no ceiling.
 inline constexpr std::u16string_view MEMORY_LIMIT_VAR = u"VELLUMBEACON_WATCHDOG_MEMORY_LIMIT_MB";
+// 1 writes every line to the event log too, as the wake is turned on; anything else does not.
+inline constexpr std::u16string_view EVENT_LOG_VAR = u"VELLUMBEACON_WATCHDOG_EVENT_LOG";
 // Seconds; unset, 0 or malformed asks no window anything.
 inline constexpr std::u16string_view NOT_RESPONDING_VAR =
     u"VELLUMBEACON_WATCHDOG_NOT_RESPONDING_SECS";

@@ -19,12 +19,25 @@ std::string not_responding_line(const TickDecision& decision, const WatchdogConf
 
 // A player over the memory ceiling did not hang: nothing in a dump would say why.
 constexpr EndReason END_REASONS[] = {
-    {TickReason::LivenessStale, hung_line, "player hung - ended and started again", true},
-    {TickReason::MemoryOverLimit, over_memory_line,
-     "player over memory limit - ended and started again", false},
+    {TickReason::LivenessStale,
+     hung_line,
+     "player hung (process alive, liveness stale) - killing",
+     "player hung - ended and started again",
+     true,
+     {1005, EventLevel::Warning}},
+    {TickReason::MemoryOverLimit,
+     over_memory_line,
+     "player over memory limit (",
+     "player over memory limit - ended and started again",
+     false,
+     {1006, EventLevel::Warning}},
     // A frozen screen is a hang seen from the screen's side: its dump shows where it hangs.
-    {TickReason::NotResponding, not_responding_line,
-     "player not responding - ended and started again", true},
+    {TickReason::NotResponding,
+     not_responding_line,
+     "player not responding (",
+     "player not responding - ended and started again",
+     true,
+     {1007, EventLevel::Warning}},
 };
 
 }  // namespace
@@ -32,6 +45,13 @@ constexpr EndReason END_REASONS[] = {
 const EndReason* end_reason(TickReason reason) {
     for (const EndReason& row : END_REASONS) {
         if (row.reason == reason) return &row;
+    }
+    return nullptr;
+}
+
+const EndReason* end_reason_of_line(std::string_view message) {
+    for (const EndReason& row : END_REASONS) {
+        if (message.starts_with(row.line_start)) return &row;
     }
     return nullptr;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/system_dll_win32.h"
+#include "base/text.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -76,6 +77,18 @@ std::optional<std::int64_t> Win32World::session_logon_time() {
             L"wtsapi32.dll", "WTSFreeMemory")};
     if (api.query == nullptr || api.free == nullptr) return std::nullopt;
     return win32::session_logon_time(api);
+}
+
+void Win32World::report_event(std::uint32_t identifier, EventLevel level, std::string_view text) {
+    // Registered once and kept: the handle is the process's for its life.
+    static const HANDLE source = ::RegisterEventSourceW(nullptr, L"Vellumbeacon Watchdog");
+    if (source == nullptr) return;
+    WORD type = EVENTLOG_INFORMATION_TYPE;
+    if (level == EventLevel::Warning) type = EVENTLOG_WARNING_TYPE;
+    if (level == EventLevel::Error) type = EVENTLOG_ERROR_TYPE;
+    const std::wstring wide = win32::to_wide(utf8_to_utf16_lossy(text));
+    LPCWSTR strings[] = {wide.c_str()};
+    ::ReportEventW(source, type, 0, identifier, nullptr, 1, 0, strings, nullptr);
 }
 
 // Asks every taskbar window ("Shell_TrayWnd", then each "Shell_SecondaryTrayWnd") to show

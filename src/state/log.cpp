@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <utility>
 
 #include "base/text.h"
 #include "state/log_trim.h"
@@ -20,9 +21,14 @@ std::string format_log_line(std::uint64_t wall_ms, std::string_view message) {
     return line;
 }
 
-void log_line(World& world, std::string_view message) {
-    const std::string line = format_log_line(world.wall_clock_ms(), message);
-    world.echo_stderr(line);
+namespace {
+
+LogSink& sink() {
+    static LogSink installed;
+    return installed;
+}
+
+void append_line(World& world, const std::string& line) {
     const auto dir = watchdog_dir(world);
     if (!dir) return;
     world.create_dirs(*dir);
@@ -32,6 +38,19 @@ void log_line(World& world, std::string_view message) {
     // A write that falls short (a full disk) is taken back, so that the next line that fits
     // starts on a line of its own instead of being glued to a fragment.
     if (world.append(log, line) != 0) world.truncate_file(log, before.value_or(0));
+}
+
+}  // namespace
+
+void set_log_sink(LogSink installed) {
+    sink() = std::move(installed);
+}
+
+void log_line(World& world, std::string_view message) {
+    const std::string line = format_log_line(world.wall_clock_ms(), message);
+    world.echo_stderr(line);
+    append_line(world, line);
+    if (sink()) sink()(message);
 }
 
 FileRead<std::vector<std::string>> read_log_tail(World& world, const std::optional<Path>& path,

@@ -41,10 +41,19 @@ registered() {
         tr -d '\r' | awk '/^HKEY/ {v=""; n=0} /DisplayName.*Vellumbeacon Watchdog/ {n=1}
                           /DisplayVersion/ {v=$NF} n && v {print v; n=0}'
 }
+# The event source's registration, as "EventMessageFile TypesSupported".
+source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Vellumbeacon Watchdog'
+event_source() {
+    wine reg query "$source_key" 2>/dev/null | tr -d '\r' |
+        awk '/EventMessageFile/ {f=substr($0, index($0, $3))} /TypesSupported/ {t=$NF}
+             END {if (f != "") print f " " t}'
+}
 installed() {
     for exe in watchdog.exe watchdog-status.exe; do
         [ -f "$install_dir/$exe" ] || fail "$exe is not installed"
     done
+    [ "$(event_source)" = 'C:\Program Files\Vellumbeacon Watchdog\watchdog.exe 0x7' ] ||
+        fail "event source: $(event_source)"
     [ -n "$(shortcuts)" ] || fail "no shortcut in the Startup folder"
     [ "$(registered | tr '\n' ' ')" = "$1 " ] || fail "registered: $(registered | tr '\n' ' ')"
     echo "installed $1: $(ls "$install_dir" | tr '\n' ' ')+ $(shortcuts | sed "s|$prefix/||")"
@@ -59,5 +68,6 @@ msiexec /x "$work/watchdog-$v2.msi"
     fail "files left: $(ls "$install_dir")"
 [ -z "$(shortcuts)" ] || fail "shortcut left: $(shortcuts)"
 [ -z "$(registered)" ] || fail "still registered: $(registered)"
+[ -z "$(event_source)" ] || fail "event source left: $(event_source)"
 [ "$(cat "$data/watchdog.log")" = "[1] the user's own log" ] || fail "the user's data went"
-echo "uninstalled: no files, no shortcut, no registration; the user's data kept"
+echo "uninstalled: no files, no shortcut, no registration, no event source; the user's data kept"

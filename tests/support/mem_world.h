@@ -57,6 +57,10 @@ inline const Path LOG_PATH = DIR + u"\\watchdog.log";
 inline const Path LOCK = DIR + u"\\watchdog.lock";
 inline const Path PLAYER_JSON = DIR + u"\\player.json";
 inline const Path SENTINEL = UPDATES + u"\\updating.json";
+inline const Path CLOSED = DIR + u"\\closed.json";
+inline const Path COUNTER = DIR + u"\\recoveries.txt";
+inline const Path LAST_CRASH = DIR + u"\\last-crash.json";
+inline const std::string HUNG = "player hung (process alive, liveness stale) - killing";
 
 class MemWorld : public World {
   public:
@@ -294,6 +298,17 @@ class MemWorld : public World {
     }
 
     void show_taskbar() override { ++taskbar_shows; }
+
+    struct Event {
+        std::uint32_t identifier;
+        EventLevel level;
+        std::string text;
+        bool operator==(const Event&) const = default;
+    };
+    std::vector<Event> events;  // written to the event log, in order
+    void report_event(std::uint32_t identifier, EventLevel level, std::string_view text) override {
+        events.push_back({identifier, level, std::string(text)});
+    }
 
     std::uint64_t window_asks = 0;  // of every process
     WindowsAnswer ask_windows(std::uint32_t pid) override {

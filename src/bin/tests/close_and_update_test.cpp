@@ -15,9 +15,8 @@ using fakes::SimProcess;
 using fakes::SimWorld;
 using fakes::spawned;
 
-const Path CLOSED = DIR + u"\\closed.json";
+using fakes::CLOSED;
 using fakes::SENTINEL;
-using fakes::UPDATES;
 const std::string STAND_DOWN = "player closed by the operator - standing down until the next logon";
 const std::string CLEARED = "close from an earlier session cleared - supervising again";
 const std::string ENDING = "closed player did not exit - ending it";

@@ -57,6 +57,7 @@ TEST(Settings, RawValueIsParsedStrictlyOrTheDefaultIsTaken) {
     }
 }
 
+// The wake and the event log, each on for the number 1 alone.
 TEST(Settings, TheWakeOnExitIsOnForOneAloneReadAsTheNumbersAre) {
     const std::pair<std::u16string, bool> cases[] = {
         {u"1", true},    {u"+1", true},
@@ -66,11 +67,15 @@ TEST(Settings, TheWakeOnExitIsOnForOneAloneReadAsTheNumbersAre) {
         {u"", false},    {u"18446744073709551617", false},
     };
     for (const auto& [raw, on] : cases) {
-        MemWorld world;
-        world.environment[std::u16string(WAKE_ON_EXIT_VAR)] = raw;
-        const WatchdogConfig c = read_config(world);
-        EXPECT_EQ(c.wake_on_exit, on) << std::string(raw.begin(), raw.end());
-        EXPECT_EQ(c.check_interval_secs, 3u);  // nothing else moves
+        for (const bool event_log : {false, true}) {
+            MemWorld world;
+            world.environment[std::u16string(event_log ? EVENT_LOG_VAR : WAKE_ON_EXIT_VAR)] = raw;
+            const WatchdogConfig c = read_config(world);
+            EXPECT_EQ(event_log ? c.event_log : c.wake_on_exit, on)
+                << std::string(raw.begin(), raw.end());
+            EXPECT_FALSE(event_log ? c.wake_on_exit : c.event_log);
+            EXPECT_EQ(c.check_interval_secs, 3u);  // nothing else moves
+        }
     }
 }
 

@@ -18,7 +18,7 @@ using fakes::SimWorld;
 using fakes::spawned;
 
 using fakes::APP;
-const std::string HUNG = "player hung (process alive, liveness stale) - killing";
+using fakes::HUNG;
 
 std::size_t count(const std::vector<std::string>& lines, const std::string& part) {
     std::size_t n = 0;

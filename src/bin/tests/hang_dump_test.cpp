@@ -14,7 +14,7 @@ using fakes::SimWorld;
 using fakes::spawned;
 
 const Path DUMPS = DIR + u"\\dumps";
-const std::string HUNG = "player hung (process alive, liveness stale) - killing";
+using fakes::HUNG;
 
 TEST(HangDumpNames, SortByTimeAndReadBackOnlyAsWritten) {
     EXPECT_EQ(hang_dump_name(1765000060000, 1000), u"hang-20251206T054740.000Z-pid1000.dmp");

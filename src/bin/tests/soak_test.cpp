@@ -28,11 +28,11 @@ using fakes::PowerCut;
 using fakes::SimProcess;
 using fakes::SimWorld;
 
-const Path CLOSED = DIR + u"\\closed.json";
+using fakes::CLOSED;
 using fakes::SENTINEL;
 const Path LOG = DIR + u"\\watchdog.log";
-const Path COUNTER = DIR + u"\\recoveries.txt";
-const Path LAST_CRASH = DIR + u"\\last-crash.json";
+using fakes::COUNTER;
+using fakes::LAST_CRASH;
 using fakes::LOCK;
 using fakes::PLAYER_JSON;
 const Path LIVENESS = DIR + u"\\liveness.json";

@@ -10,9 +10,9 @@ namespace {
 
 using fakes::MemWorld;
 
+using fakes::COUNTER;
 using fakes::DIR;
-const Path COUNTER = DIR + u"\\recoveries.txt";
-const Path LAST_CRASH = DIR + u"\\last-crash.json";
+using fakes::LAST_CRASH;
 
 TEST(RecoveryCounter, NextCountFromWhateverTheFileHolds) {
     const struct {

@@ -1,0 +1,38 @@
+// The watchdog's lines as events in the Application event log, for fleet monitoring: each
+// line's ID and level (the IDs are public: Event Viewer and forwarded events show them, and
+// an ID never changes meaning), and the writer that sends every logged line. Portable.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/world.h"
+#include "bin/end_reasons.h"
+
+namespace wd {
+
+inline constexpr std::uint16_t OTHER_LINE_EVENT_ID = 1018;
+
+// The event a logged message is: the row of the line it is (the reasons a player is ended for
+// carry theirs), or OTHER_LINE_EVENT_ID as a warning for a line with no row, so that a future
+// line is never lost.
+LogEvent event_for(std::string_view message);
+
+// The full identifier the message table gives the event: the severity in the top two bits
+// (1 information, 2 warning, 3 error) over the ID.
+std::uint32_t event_identifier(const LogEvent& event);
+
+// Sends each line it is given to the event log, but not a line equal to the one before it
+// (one repeated at every check): that one again only once another line came in between.
+class EventLogWriter {
+  public:
+    explicit EventLogWriter(World& world) : world_(&world) {}
+    void operator()(std::string_view message);
+
+  private:
+    World* world_;
+    std::string last_;
+};
+
+}  // namespace wd
