@@ -4,10 +4,8 @@
 
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "bin/startup.h"
-#include "mem_world.h"
 #include "sim_loop.h"
 #include "state/log.h"
 
@@ -15,7 +13,6 @@ namespace wd {
 namespace {
 
 using enum EventLevel;
-using fakes::MemWorld;
 
 // Every line the watchdog writes, in each of its forms, and its event.
 TEST(Events, EachLineItsIdAndLevel) {
