@@ -149,14 +149,6 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          },
          {Idle, Healthy},
          true},
-        {"over the ceiling, after a reading that failed",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             over_ceiling_twice(f);
-             f.over_memory_before = {};
-         },
-         {Idle, Healthy},
-         true},
         {"over the memory ceiling within the startup grace",
          [](TickFacts& f, auto&, auto&) {
              f.liveness_fresh = true;
@@ -184,34 +176,11 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          },
          {EndAndRelaunch, NotResponding},
          false},
-        {"no window has answered for just under 20 s",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             frozen_for(f, 19'999);
-         },
-         {Idle, Healthy},
-         true},
         {"no window answers, but within the startup grace",
          [](TickFacts& f, auto&, auto&) {
              f.liveness_fresh = true;
              frozen_for(f, 20'000);
              f.since_launch_ms = 59'999;
-         },
-         {Idle, Healthy},
-         true},
-        {"a window answers now: the run is over",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             frozen_for(f, 20'000);
-             f.windows->answer = WindowsAnswer::Answered;
-         },
-         {Idle, Healthy},
-         true},
-        {"no visible window now: not judged, the run is over",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             frozen_for(f, 20'000);
-             f.windows->answer = WindowsAnswer::NoVisibleWindow;
          },
          {Idle, Healthy},
          true},
@@ -227,14 +196,6 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          [](TickFacts& f, auto&, auto&) { frozen_for(f, 20'000); },
          {EndAndRelaunch, LivenessStale},
          false},
-        {"frozen during an update within its grace: left alone",
-         [](TickFacts& f, auto& y, auto&) {
-             f.liveness_fresh = true;
-             frozen_for(f, 20'000);
-             f.update = y;
-         },
-         {Idle, UpdateYoung},
-         true},
         {"nothing of ours runs, but a player started itself before the first launch: await it",
          [](TickFacts& f, auto&, auto&) {
              f.player_alive = false;
@@ -242,22 +203,6 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
              f.self_started_pid = 7;
          },
          {AwaitPlayer, SelfStarted},
-         false},
-        {"a self-started player is not awaited past the grace from the watchdog's start",
-         [](TickFacts& f, auto&, auto&) {
-             f.player_alive = false;
-             f.self_started_pid = 7;
-         },
-         {Launch, NoPlayer},
-         false},
-        {"nor once a launch has been made",
-         [](TickFacts& f, auto&, auto&) {
-             f.player_alive = false;
-             f.since_launch_ms = 1'000;
-             f.launched_before = true;
-             f.self_started_pid = 7;
-         },
-         {Launch, NoPlayer},
          false},
     };
     for (const auto& row : rows) {
