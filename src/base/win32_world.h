@@ -55,6 +55,7 @@ class Win32World : public World {
     // The session: environment, standard error, the roaming folder, the logon time, the taskbar.
     std::optional<std::u16string> env(std::u16string_view name) override;
     std::optional<Path> roaming_app_data() override;
+    std::optional<Path> local_app_data() override;
     std::optional<std::int64_t> session_logon_time() override;
     void show_taskbar() override;
     // ReportEventW under the source "Vellumbeacon Watchdog", registered at the first event.

@@ -203,6 +203,10 @@ class Session {
     // The current user's roaming application-data folder, none when it cannot be had.
     virtual std::optional<Path> roaming_app_data() = 0;
 
+    // The current user's local application-data folder, which stays on this machine when the
+    // profile roams; none when it cannot be had.
+    virtual std::optional<Path> local_app_data() = 0;
+
     // The logon time of the session (the system's 100 ns ticks), none when it cannot be had
     // or is 0.
     virtual std::optional<std::int64_t> session_logon_time() = 0;

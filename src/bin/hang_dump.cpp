@@ -82,7 +82,7 @@ std::string write_then_end(World& world, std::uint64_t keep, std::uint32_t pid,
 }  // namespace
 
 std::optional<Path> dumps_dir(World& world) {
-    return watchdog_file(world, DUMPS_FOLDER_NAME);
+    return local_watchdog_file(world, DUMPS_FOLDER_NAME);
 }
 
 std::u16string hang_dump_name(std::uint64_t wall_ms, std::uint32_t pid) {
@@ -144,12 +144,10 @@ void dump_and_end(World& world, std::uint64_t keep, std::optional<std::uint32_t>
     log_line(world, write_then_end(world, keep, *pid, end_player));
 }
 
-std::optional<NewestDump> newest_hang_dump(World& world) {
-    const auto folder = dumps_dir(world);
-    if (!folder) return std::nullopt;
-    const auto dumps = dumps_in(world, *folder).dumps;
+std::optional<NewestDump> newest_hang_dump(World& world, const Path& folder) {
+    const auto dumps = dumps_in(world, folder).dumps;
     if (dumps.empty()) return std::nullopt;
-    return NewestDump{join(*folder, dumps.back()), *hang_dump_time(dumps.back())};
+    return NewestDump{join(folder, dumps.back()), *hang_dump_time(dumps.back())};
 }
 
 }  // namespace wd

@@ -1,6 +1,7 @@
 // Minidumps of hung players, written just before the player is ended so that its developers can
-// see where it hung: in the "dumps" folder beside the watchdog's records, named by the time
-// (UTC) and the pid, whole or absent, the newest few kept.
+// see where it hung: in the "dumps" folder of the watchdog's local folder (a few MB each, they
+// stay off a roaming profile), named by the time (UTC) and the pid, whole or absent, the newest
+// few kept.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,7 @@ inline constexpr std::uint32_t HANG_DUMP_BOUND_MS = 10'000;
 // How long an abandoned dump is given to notice that its player has been ended.
 inline constexpr std::uint32_t HANG_DUMP_SETTLE_MS = 5'000;
 
-// watchdog_dir followed by dumps; none when the roaming folder cannot be had.
+// The local watchdog folder followed by dumps; none when the local folder cannot be had.
 std::optional<Path> dumps_dir(World& world);
 
 // "hang-20261209T134000.123Z-pid4321.dmp": the names sort by the time they hold.
@@ -43,7 +44,7 @@ struct NewestDump {
     std::uint64_t at_ms = 0;
 };
 
-// The newest dump in the dumps folder, none when there is none.
-std::optional<NewestDump> newest_hang_dump(World& world);
+// The newest dump in `folder`, none when there is none.
+std::optional<NewestDump> newest_hang_dump(World& world, const Path& folder);
 
 }  // namespace wd

@@ -55,17 +55,28 @@ void Win32World::echo_stderr(std::string_view bytes) {
     win32::write_all(err, bytes);  // a stream that refuses the line loses only the echo
 }
 
-// FOLDERID_RoamingAppData of the calling user, not created when missing; none on failure.
-std::optional<Path> Win32World::roaming_app_data() {
+namespace {
+
+// A known folder of the calling user, not created when missing; none on failure.
+std::optional<Path> known_folder(const KNOWNFOLDERID& id) {
     PWSTR raw = nullptr;
-    const HRESULT hr =
-        ::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DEFAULT, nullptr, &raw);
+    const HRESULT hr = ::SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &raw);
     std::optional<Path> result;
     if (SUCCEEDED(hr) && raw != nullptr) {
         result = win32::from_wide(raw, static_cast<std::size_t>(::lstrlenW(raw)));
     }
     ::CoTaskMemFree(raw);  // owed on failure too
     return result;
+}
+
+}  // namespace
+
+std::optional<Path> Win32World::roaming_app_data() {
+    return known_folder(FOLDERID_RoamingAppData);
+}
+
+std::optional<Path> Win32World::local_app_data() {
+    return known_folder(FOLDERID_LocalAppData);
 }
 
 std::optional<std::int64_t> Win32World::session_logon_time() {

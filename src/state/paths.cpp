@@ -30,4 +30,10 @@ std::optional<Path> updating_path(World& world) {
     return join(join(*app, UPDATES_FOLDER_NAME), UPDATING_FILE);
 }
 
+std::optional<Path> local_watchdog_file(World& world, std::u16string_view name) {
+    const auto local = world.local_app_data();
+    if (!local) return std::nullopt;
+    return join(join(join(*local, APP_FOLDER_NAME), WATCHDOG_FOLDER_NAME), name);
+}
+
 }  // namespace wd

@@ -38,4 +38,8 @@ std::optional<Path> watchdog_file(World& world, std::u16string_view name);
 // app_dir followed by updates and updating.json.
 std::optional<Path> updating_path(World& world);
 
+// The local folder followed by com.vellumbeacon.player, watchdog and `name`: what is too big to
+// travel with a roaming profile. None when the local folder cannot be had.
+std::optional<Path> local_watchdog_file(World& world, std::u16string_view name);
+
 }  // namespace wd

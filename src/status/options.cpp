@@ -13,6 +13,14 @@ std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& a
             options.json = true;
         } else if (arg == "--help" || arg == "-h" || arg == "/?") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--folder") {
+            if (i + 1 == args.size() || args[i + 1].empty()) {
+                error = "--folder needs a watchdog folder";
+                return std::nullopt;
+            }
+            options.folder = utf8_to_utf16_lossy(args[++i]);
         } else if (arg == "--lines") {
             const auto n =
                 i + 1 < args.size()
@@ -23,6 +31,7 @@ std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& a
                 return std::nullopt;
             }
             options.lines = static_cast<std::size_t>(*n);
+            options.lines_given = true;
             ++i;
         } else {
             error = "unknown option: " + arg;
@@ -34,20 +43,29 @@ std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& a
 
 std::string status_usage() {
     const std::string lines_max = std::to_string(MAX_STATUS_LOG_LINES);
-    return "usage: watchdog-status [--json] [--lines N]\n"
+    return "usage: watchdog-status [--json] [--lines N] [--folder PATH]\n"
            "\n"
            "Reports, for the user it runs as, whether the watchdog and the player run, the\n"
            "player's liveness against the hang timeout, an operator close or an update in\n"
            "force, the recovery count, the last recovery and the last N lines of the log\n"
            "(" +
            std::to_string(DEFAULT_STATUS_LOG_LINES) +
-           " by default). Settings are read from the environment as the watchdog reads\n"
-           "them. Changes nothing.\n"
+           " by default). Settings are read from this program's environment as the watchdog\n"
+           "reads them from its own: set them machine-wide so that both see the same. Changes\n"
+           "nothing.\n"
            "\n"
-           "  --json      the same facts as one JSON object\n"
-           "  --lines N   how many log lines to show (0 to " +
+           "  --json          the same facts as one JSON object; without --lines, at most\n"
+           "                  " +
+           std::to_string(STATUS_JSON_MAX_CHARS) +
+           " characters (the newest log lines that fit)\n"
+           "  --lines N       how many log lines to show (0 to " +
            lines_max +
            ")\n"
+           "  --folder PATH   report on the watchdog whose folder this is (another user's,\n"
+           "                  e.g. "
+           "C:\\Users\\kiosk\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog,\n"
+           "                  when run as SYSTEM by a fleet tool)\n"
+           "  --version       the version\n"
            "\n"
            "Exit status: 0 healthy (a watchdog runs; the player is alive with a fresh liveness\n"
            "record); 1 needs a look (the player not alive, liveness stale or missing, a close or\n"

@@ -1,5 +1,8 @@
 #include "status/status.h"
 
+#include <string_view>
+
+#include "base/text.h"
 #include "bin/player_resolution.h"
 #include "process/lock.h"
 #include "process/probes.h"
@@ -9,22 +12,58 @@
 #include "state/recovery.h"
 
 namespace wd {
+namespace {
 
-StatusFacts gather_status(World& world, std::size_t log_lines) {
+// The settings the report judges by: the hang timeout, the update's grace and cap, and the
+// memory ceiling it shows.
+constexpr std::u16string_view JUDGED_BY[] = {HANG_TIMEOUT_VAR, UPDATE_GRACE_VAR,
+                                             UPDATE_HANG_CAP_VAR, MEMORY_LIMIT_VAR};
+
+std::optional<Path> in(const std::optional<Path>& folder, std::u16string_view name) {
+    if (!folder) return std::nullopt;
+    return join(*folder, name);
+}
+
+}  // namespace
+
+std::optional<Path> dumps_folder_beside(std::u16string_view watchdog_folder) {
+    const auto named = [](const Path& path, std::u16string_view name) {
+        const auto last = final_component(path);
+        return last && equals_ascii_nocase(utf16_to_utf8_lossy(*last), utf16_to_utf8_lossy(name));
+    };
+    Path folder(watchdog_folder);
+    constexpr std::u16string_view UP[] = {WATCHDOG_FOLDER_NAME, APP_FOLDER_NAME, u"Roaming"};
+    for (const std::u16string_view name : UP) {
+        if (!named(folder, name)) return std::nullopt;
+        folder = parent_folder(folder).value_or(Path());
+    }
+    if (!named(folder, u"AppData")) return std::nullopt;
+    return join(join(join(join(folder, u"Local"), APP_FOLDER_NAME), WATCHDOG_FOLDER_NAME),
+                DUMPS_FOLDER_NAME);
+}
+
+StatusFacts gather_status(World& world, std::size_t log_lines, const std::optional<Path>& folder) {
     StatusFacts f;
     f.config = read_config(world);
+    for (const std::u16string_view name : JUDGED_BY) {
+        if (world.env(name)) f.settings_set.push_back(utf16_to_utf8_lossy(name));
+    }
     f.now_ms = world.wall_clock_ms();
-    f.folder = watchdog_dir(world);
+    f.folder_named = folder.has_value();
+    f.folder = folder ? folder : watchdog_dir(world);
     f.folder_exists = f.folder && world.path_kind(*f.folder) == PathKind::Folder;
+    f.dumps_folder = folder ? dumps_folder_beside(*folder) : dumps_dir(world);
+    // A named folder's updates are beside it, as this user's are beside this user's.
+    const auto app = folder ? parent_folder(*folder) : app_dir(world);
+    const auto updating = in(in(app, UPDATES_FOLDER_NAME), UPDATING_FILE);
 
     constexpr auto ASK = FailureReasons::Ask;
-    f.lock =
-        parse_file(read_text_file(world, watchdog_file(world, LOCK_FILE), ASK), parse_lock_pid);
+    f.lock = parse_file(read_text_file(world, in(f.folder, LOCK_FILE), ASK), parse_lock_pid);
     f.watchdog_running =
         f.lock.value && lock_holder_is_live(world, *f.lock.value, WATCHDOG_IMAGE_NAME);
 
-    f.player_info = read_player_info(world, player_info_path(world), ASK);
-    f.liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE), ASK);
+    f.player_info = read_player_info(world, in(f.folder, PLAYER_FILE), ASK);
+    f.liveness = read_liveness_record(world, in(f.folder, LIVENESS_FILE), ASK);
     Identification found = identify_player(world, false, f.player_info.value, f.liveness.value);
     f.player_alive = found.player_alive;
     f.player_pid = found.adopted_pid;
@@ -35,21 +74,28 @@ StatusFacts gather_status(World& world, std::size_t log_lines) {
     }
     f.liveness_fresh = liveness_is_fresh(f.liveness.value, f.now_ms, f.config.hang_timeout_ms);
 
-    f.close = read_closed_flag(world, watchdog_file(world, CLOSED_FILE), ASK);
+    f.close = read_closed_flag(world, in(f.folder, CLOSED_FILE), ASK);
     f.close_in_force =
         f.close.value && close_is_current(*f.close.value, world.session_logon_time(), f.now_ms);
-    f.update_file = read_updating_sentinel(world, updating_path(world), ASK);
+    f.update_file = read_updating_sentinel(world, updating, ASK);
     f.update = classify_update(f.update_file.value, f.config, f.now_ms);
 
-    f.recoveries = parse_file(read_text_file(world, watchdog_file(world, RECOVERIES_FILE), ASK),
-                              parse_recovery_count);
-    f.last_recovery = read_last_crash_record(world, watchdog_file(world, LAST_CRASH_FILE), ASK);
-    f.log_tail = read_log_tail(world, watchdog_file(world, LOG_FILE), log_lines);
-    f.newest_dump = newest_hang_dump(world);
+    f.recoveries =
+        parse_file(read_text_file(world, in(f.folder, RECOVERIES_FILE), ASK), parse_recovery_count);
+    f.last_recovery = read_last_crash_record(world, in(f.folder, LAST_CRASH_FILE), ASK);
+    f.log_tail = read_log_tail(world, in(f.folder, LOG_FILE), log_lines);
+    if (f.dumps_folder) f.newest_dump = newest_hang_dump(world, *f.dumps_folder);
     return f;
 }
 
 Judgement judge_status(const StatusFacts& f) {
+    if (!f.folder_exists && f.as_system && !f.folder_named) {
+        // A fleet tool's default account: it has no watchdog of its own.
+        return {Verdict::NeedsLook,
+                {"no watchdog folder yet; this runs as SYSTEM, which has none: name the signage "
+                 "user's with --folder <profile>\\AppData\\Roaming\\com.vellumbeacon.player\\"
+                 "watchdog"}};
+    }
     if (!f.folder_exists) return {Verdict::NeedsLook, {"no watchdog folder yet"}};
     if (!f.watchdog_running) {
         return {

@@ -22,8 +22,16 @@ namespace wd {
 struct StatusFacts {
     std::uint64_t now_ms = 0;
     WatchdogConfig config;
+    // The settings the report judged by that are set in its environment (the others took their
+    // defaults), by their variables' names.
+    std::vector<std::string> settings_set;
+    bool as_system = false;      // the report runs as the LocalSystem account
+    bool folder_named = false;   // the folder was named on the command line
     std::optional<Path> folder;  // the watchdog folder, when the roaming folder could be had
     bool folder_exists = false;
+    // Where the hang dumps are: under the same profile's local folder; none when that cannot
+    // be told (the local folder cannot be had, or a named folder is in no profile).
+    std::optional<Path> dumps_folder;
 
     FileRead<std::uint32_t> lock;  // the pid in watchdog.lock
     bool watchdog_running = false;
@@ -48,8 +56,14 @@ struct StatusFacts {
     std::optional<NewestDump> newest_dump;
 };
 
-// Reads everything the report needs, with the settings as the watchdog reads them.
-StatusFacts gather_status(World& world, std::size_t log_lines);
+// Reads everything the report needs, with the settings as the watchdog reads them, about
+// this user's watchdog or the one whose folder is `folder`.
+StatusFacts gather_status(World& world, std::size_t log_lines,
+                          const std::optional<Path>& folder = std::nullopt);
+
+// For a folder <profile>\AppData\Roaming\com.vellumbeacon.player\watchdog (in any ASCII
+// case), <profile>\AppData\Local\com.vellumbeacon.player\watchdog\dumps; none for any other.
+std::optional<Path> dumps_folder_beside(std::u16string_view watchdog_folder);
 
 enum class Verdict : int { Healthy = 0, NeedsLook = 1, NoWatchdog = 2 };
 
@@ -59,8 +73,9 @@ struct Judgement {
 };
 
 // Healthy when a watchdog runs and the player is alive with a fresh liveness record. No
-// watchdog folder yet needs a look; otherwise no running watchdog is NoWatchdog; a player that
-// is not alive, a stale or missing liveness record, a close or an update in force need a look.
+// watchdog folder yet needs a look (and, for SYSTEM, says to name one); otherwise no running
+// watchdog is NoWatchdog; a player that is not alive, a stale or missing liveness record, a close
+// or an update in force need a look.
 Judgement judge_status(const StatusFacts& facts);
 
 // Renders wall-clock milliseconds as a local date and time ("2026-12-09 05:31:00").
@@ -68,7 +83,10 @@ using LocalTime = std::function<std::string(std::uint64_t ms)>;
 
 std::string format_status_text(const StatusFacts& facts, const Judgement& judgement,
                                const LocalTime& local_time);
+// One line of JSON. With `max_chars`, the oldest log lines are left out until it fits (the
+// count left out is "omitted").
 std::string format_status_json(const StatusFacts& facts, const Judgement& judgement,
-                               const LocalTime& local_time);
+                               const LocalTime& local_time,
+                               std::optional<std::size_t> max_chars = std::nullopt);
 
 }  // namespace wd

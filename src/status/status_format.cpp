@@ -57,6 +57,29 @@ std::string verdict_text(const Judgement& j) {
     return text;
 }
 
+// The settings the verdict was drawn with, and which of them this program's environment set.
+std::string settings_text(const StatusFacts& f) {
+    std::string text = "hang timeout " + seconds(f.config.hang_timeout_ms) + ", update grace " +
+                       seconds(f.config.update_grace_ms) + ", update cap " +
+                       seconds(f.config.update_hang_cap_ms) + ", memory limit " +
+                       (f.config.memory_limit_mb ? std::to_string(f.config.memory_limit_mb) + " MB"
+                                                 : std::string("none"));
+    if (f.settings_set.empty()) return text + " (all defaults: none set in this environment)";
+    text += " (set in this environment:";
+    for (const auto& name : f.settings_set) text += " " + name;
+    return text + "; the others default)";
+}
+
+// A log line with the local time of its milliseconds in front; a line in another form as it is.
+std::string log_line_text(const std::string& line, const LocalTime& local_time) {
+    const std::size_t close = line.find(']');
+    const auto ms =
+        line.starts_with('[') && close != std::string::npos
+            ? parse_unsigned_decimal(std::string_view(line).substr(1, close - 1), UINT64_MAX)
+            : std::nullopt;
+    return ms ? local_time(*ms) + " " + line : line;
+}
+
 std::string folder_text(const StatusFacts& f) {
     if (!f.folder) return "(the roaming folder cannot be had)";
     return utf16_to_utf8_lossy(*f.folder) + (f.folder_exists ? "" : " (missing)");
@@ -149,6 +172,7 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
     const std::pair<const char*, std::string> lines[] = {
         {"status", verdict_text(j)},
         {"folder", folder_text(f)},
+        {"settings", settings_text(f)},
         {"watchdog", watchdog_text(f)},
         {"player", player_text(f)},
         {"liveness", liveness_text(f)},
@@ -172,15 +196,19 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
     if (f.newest_dump) {
         out += "last hang dump: " + path_display(f.newest_dump->path) + " at " +
                when(f.newest_dump->at_ms, local_time) + "\n";
+    } else if (!f.dumps_folder && f.folder_named) {
+        out +=
+            "last hang dump: cannot tell (dumps are kept under the local folder of the "
+            "profile whose roaming folder holds the watchdog folder; this one is in none)\n";
     }
     if (!f.log_tail.value) return out + "log: " + file_state_name(f.log_tail.state) + "\n";
     out += "log (last " + std::to_string(f.log_tail.value->size()) + " lines):\n";
-    for (const auto& line : *f.log_tail.value) out += "  " + line + "\n";
+    for (const auto& line : *f.log_tail.value) out += "  " + log_line_text(line, local_time) + "\n";
     return out;
 }
 
 std::string format_status_json(const StatusFacts& f, const Judgement& j,
-                               const LocalTime& local_time) {
+                               const LocalTime& local_time, std::optional<std::size_t> max_chars) {
     using nlohmann::json;
     const auto state = [](FileState s) { return json(file_state_name(s)); };
     const auto time = [&](std::uint64_t ms) { return json{{"ms", ms}, {"local", local_time(ms)}}; };
@@ -190,6 +218,7 @@ std::string format_status_json(const StatusFacts& f, const Judgement& j,
     out["reasons"] = j.reasons;
     out["folder"] = f.folder ? json(utf16_to_utf8_lossy(*f.folder)) : json(nullptr);
     out["folderExists"] = f.folder_exists;
+    out["settingsSet"] = f.settings_set;
     out["watchdog"] = {{"running", f.watchdog_running},
                        {"lockFile", state(f.lock.state)},
                        {"pid", f.lock.value ? json(*f.lock.value) : json(nullptr)}};
@@ -216,7 +245,8 @@ std::string format_status_json(const StatusFacts& f, const Judgement& j,
     out["close"] = close;
     json update{{"file", state(f.update_file.state)},
                 {"state", update_name(f.update.kind)},
-                {"graceMs", f.config.update_grace_ms}};
+                {"graceMs", f.config.update_grace_ms},
+                {"capMs", f.config.update_hang_cap_ms}};
     if (f.update_file.value) update["startedAt"] = time(f.update_file.value->started_at_ms);
     out["update"] = update;
     out["recoveries"] = {{"file", state(f.recoveries.state)},
@@ -227,12 +257,20 @@ std::string format_status_json(const StatusFacts& f, const Judgement& j,
         last["at"] = time(f.last_recovery.value->at);
     }
     out["lastRecovery"] = last;
+    out["dumpsFolder"] = f.dumps_folder ? json(path_display(*f.dumps_folder)) : json(nullptr);
     out["lastHangDump"] = f.newest_dump ? json{{"file", path_display(f.newest_dump->path)},
                                                {"at", time(f.newest_dump->at_ms)}}
                                         : json(nullptr);
-    out["log"] = {{"file", state(f.log_tail.state)},
-                  {"lines", f.log_tail.value ? json(*f.log_tail.value) : json::array()}};
-    return out.dump(2) + "\n";
+    std::vector<std::string> lines = f.log_tail.value.value_or(std::vector<std::string>{});
+    std::size_t omitted = 0;
+    for (;;) {
+        out["log"] = {{"file", state(f.log_tail.state)}, {"lines", lines}, {"omitted", omitted}};
+        std::string text = out.dump() + "\n";
+        // (Below the bound: the console may end the line with CR LF.)
+        if (!max_chars || text.size() < *max_chars || lines.empty()) return text;
+        lines.erase(lines.begin());
+        ++omitted;
+    }
 }
 
 }  // namespace wd

@@ -11,6 +11,7 @@
 #include "base/win32_world.h"
 #include "status/options.h"
 #include "status/status.h"
+#include "version.h"
 
 namespace {
 
@@ -32,6 +33,19 @@ std::string local_time(std::uint64_t ms) {
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
                   t.wHour, t.wMinute, t.wSecond);
     return text;
+}
+
+// True for the LocalSystem account, which fleet tools run scripts as by default.
+bool running_as_system() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const bool known =
+        ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ::IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
+    ::CloseHandle(token);
+    return known;
 }
 
 void print(const std::string& text) {
@@ -58,9 +72,17 @@ int wmain(int argc, wchar_t** argv) {
         print(wd::status_usage());
         return 0;
     }
-    const wd::StatusFacts facts = wd::gather_status(world, options->lines);
+    if (options->version) {
+        // From the build, not from the version resource: reading that takes version.dll.
+        print("watchdog-status " WATCHDOG_VERSION "\n");
+        return 0;
+    }
+    wd::StatusFacts facts = wd::gather_status(world, options->lines, options->folder);
+    facts.as_system = running_as_system();
     const wd::Judgement judgement = wd::judge_status(facts);
-    print(options->json ? wd::format_status_json(facts, judgement, local_time)
+    const auto bound =
+        options->lines_given ? std::nullopt : std::optional<std::size_t>(wd::STATUS_JSON_MAX_CHARS);
+    print(options->json ? wd::format_status_json(facts, judgement, local_time, bound)
                         : wd::format_status_text(facts, judgement, local_time));
     return static_cast<int>(judgement.verdict);
 }

@@ -88,6 +88,11 @@ class Scenario : public testing::Test {
         app_ = roaming_ + L"\\com.vellumbeacon.player";
         watchdog_ = app_ + L"\\watchdog";
         remove_tree(app_);
+        const auto local = Win32World().local_app_data();
+        ASSERT_TRUE(local);
+        local_app_ = std::wstring(local->begin(), local->end()) + L"\\com.vellumbeacon.player";
+        dumps_ = local_app_ + L"\\watchdog\\dumps";
+        remove_tree(local_app_);
         stderr_path_ = own_folder() + L"\\scenario.stderr";
         script_path_ = own_folder() + L"\\scenario-player-script.txt";
         trace_path_ = own_folder() + L"\\scenario-player-trace.txt";
@@ -108,6 +113,7 @@ class Scenario : public testing::Test {
         for (const wchar_t* name : VARIABLES) ::SetEnvironmentVariableW(name, nullptr);
         restore_roaming();
         remove_tree(app_);
+        remove_tree(local_app_);
         ::DeleteFileW(stderr_path_.c_str());
         ::DeleteFileW(script_path_.c_str());
         ::DeleteFileW(trace_path_.c_str());
@@ -238,6 +244,7 @@ class Scenario : public testing::Test {
     std::size_t most_players() const { return most_players_; }
 
     std::wstring roaming_, app_, watchdog_, stderr_path_, script_path_, trace_path_;
+    std::wstring local_app_, dumps_;  // the hang dumps' folder, under the local folder
 
   private:
     // Notes how many players are alive now; always true.

@@ -130,7 +130,7 @@ TEST_F(Scenario, AHungPlayerIsRecordedEndedAndReplacedOnce) {
     const auto record = file(L"last-crash.json").value_or("");
     EXPECT_EQ(record.rfind("{\"what\":\"player hung - ended and started again\",\"at\":", 0), 0u)
         << record;
-    EXPECT_FALSE(exists(watchdog_ + L"\\dumps")) << "no dumps unless asked for";
+    EXPECT_FALSE(exists(dumps_)) << "no dumps unless asked for";
 }
 
 // The names in a minidump's module list; none when it is not a minidump.
@@ -161,9 +161,10 @@ std::vector<std::string> dump_modules(const std::string& dump) {
 }
 
 // 4b. With the dumps on, each hung player is dumped before it is ended, and only the newest
-// two dumps stay; the hang lines, relaunches and counter are as without them. A dump that a
-// busy machine cannot finish within its bound is rightly given up (and so logged): the
-// scenario runs until three dumps were written, or a generous number of hangs.
+// two dumps stay, in the local folder (none in the roaming one); the hang lines, relaunches and
+// counter are as without them. A dump that a busy machine cannot finish within its bound is rightly
+// given up (and so logged): the scenario runs until three dumps were written, or a generous number
+// of hangs.
 TEST_F(Scenario, WithHangDumpsOnEachHungPlayerIsDumpedThenEnded) {
     set(L"VELLUMBEACON_WATCHDOG_HANG_DUMPS", L"2");
     script("HANG_AFTER_MS=500\n");
@@ -195,19 +196,19 @@ TEST_F(Scenario, WithHangDumpsOnEachHungPlayerIsDumpedThenEnded) {
 
     std::vector<std::string> kept;
     WIN32_FIND_DATAW entry{};
-    const auto listing = win32::find_first(watchdog_ + L"\\dumps\\*", entry);
+    const auto listing = win32::find_first(dumps_ + L"\\*", entry);
     ASSERT_NE(listing, nullptr);
     do {
         const std::wstring name = entry.cFileName;
         if (name != L"." && name != L"..") kept.emplace_back(name.begin(), name.end());
     } while (::FindNextFileW(listing.get(), &entry));
     ASSERT_EQ(kept.size(), 2u);
+    EXPECT_FALSE(exists(watchdog_ + L"\\dumps"));
     for (std::size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(written[written.size() - 2 + i],
-                  std::string(watchdog_.begin(), watchdog_.end()) + "\\dumps\\" + kept[i]);
+                  std::string(dumps_.begin(), dumps_.end()) + "\\" + kept[i]);
         const auto modules = dump_modules(
-            get_file(watchdog_ + L"\\dumps\\" + std::wstring(kept[i].begin(), kept[i].end()))
-                .value_or(""));
+            get_file(dumps_ + L"\\" + std::wstring(kept[i].begin(), kept[i].end())).value_or(""));
         EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [](const std::string& m) {
             return m.find("test-player.exe") != std::string::npos;
         })) << kept[i];
@@ -677,8 +678,9 @@ TEST_F(Scenario, WithTheWakeOnAnExitIsRelaunchedAtOnce) {
     expect_relaunched_before_the_next_check(trace(), lines(), "exit", 3, 60'000);
 }
 
-// watchdog-status.exe beside a running watchdog and a healthy player, then with the watchdog
-// gone, and given an option it does not know.
+// watchdog-status.exe beside a running watchdog and a healthy player, also told its folder as a
+// fleet tool running as another account would, then with the watchdog gone, and given an option
+// it does not know.
 TEST_F(Scenario, TheStatusCommandTellsWhatRunsInTextJsonAndItsExitStatus) {
     Launched& watchdog = start_watchdog();
     ASSERT_TRUE(wait_for("spawned")) << log();
@@ -700,6 +702,14 @@ TEST_F(Scenario, TheStatusCommandTellsWhatRunsInTextJsonAndItsExitStatus) {
     EXPECT_EQ(parsed.at("watchdog").at("pid"), watchdog.pid());
     EXPECT_EQ(parsed.at("player").at("running"), true);
     EXPECT_EQ(parsed.at("log").at("lines").size(), 1u);
+
+    const Run named = run_status(L" --json --folder \"" + watchdog_ + L"\"");
+    EXPECT_EQ(named.status, 0u) << named.out;
+    EXPECT_LE(named.out.size(), 2048u) << named.out;
+    const auto named_json = nlohmann::json::parse(named.out, nullptr, false);
+    ASSERT_TRUE(named_json.is_object()) << named.out;
+    EXPECT_EQ(named_json.at("folder"), std::string(watchdog_.begin(), watchdog_.end()));
+    EXPECT_EQ(named_json.at("watchdog").at("pid"), watchdog.pid());
 
     stop_watchdog();
     const Run gone = run_status(L"");

@@ -25,7 +25,7 @@ printf 'watchdog version %s' "$v2" >>"$work/v2/watchdog.exe"
 scripts/package --prebuilt "$v1" "$work" >/dev/null
 # wixl takes the folder of the sources relative to the current one.
 wixl -a x64 -D Version="$v2" -D BinDir="$(realpath --relative-to=. "$work/v2")" \
-    packaging/watchdog.wxs -o "$work/watchdog-$v2.msi"
+    -D HelpLink=https://vellumbeacon.com/watchdog packaging/watchdog.wxs -o "$work/watchdog-$v2.msi"
 
 scripts/wine-run "$prefix" --down
 rm -rf "$prefix" "$prefix.lock"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows Installer package under Wine, in a prefix of its own: a silent install of the
-# project's version, an upgrade over it by a newer one, and a silent uninstall, checking the
-# installed files, the Startup-folder shortcut, the product's registration and that the
-# user's data folder outlives the uninstall. Prints each step; exits non-zero on the first
-# failure.
+# project's version, signed with a certificate made here, an upgrade over it by a newer one and
+# by a rebuild of that one, a refused downgrade, and a silent uninstall, checking the signatures,
+# the programs' version, the installed files, the Startup-folder shortcut, the product's
+# registration and that the user's data folder outlives the uninstall. Prints each step; exits
+# non-zero on the first failure.
 #
 #   package_test.sh BUILD_DIR
 set -euo pipefail
@@ -15,8 +16,15 @@ trap 'scripts/wine-run "$prefix" --down; rm -rf "$work"' EXIT
 
 v1=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 v2=${v1%.*}.$(( ${v1##*.} + 1 ))
-scripts/package --prebuilt "$v1" "$work" >/dev/null
+# A code-signing certificate of its own, trusted by nothing but the checks below.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+    -subj "/CN=Watchdog package test" -addext extendedKeyUsage=codeSigning 2>/dev/null
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:test \
+    -out "$work/cert.pfx"
+WATCHDOG_SIGN_PASSWORD=test scripts/package --prebuilt --sign "$work/cert.pfx" "$v1" "$work" >/dev/null
 scripts/package --prebuilt "$v2" "$work" >/dev/null
+mkdir "$work/rebuilt"
+scripts/package --prebuilt "$v2" "$work/rebuilt" >/dev/null
 
 scripts/wine-run "$prefix" --down
 rm -rf "$prefix" "$prefix.lock"
@@ -32,7 +40,11 @@ msiexec() {
     local status=0
     wine msiexec "$@" /qn >/dev/null 2>&1 </dev/null || status=$?
     echo "msiexec $1 $(basename "$2"): status $status"
-    [ "$status" -eq 0 ] || fail "msiexec $*"
+    [ "$status" -eq "${want_status:-0}" ] || fail "msiexec $*"
+}
+verified() {
+    osslsigncode verify -CAfile "$work/cert.pem" -in "$1" 2>&1 | grep -q '^Succeeded' ||
+        fail "signature of $1: $(osslsigncode verify -CAfile "$work/cert.pem" -in "$1" 2>&1)"
 }
 shortcuts() { find "$prefix/drive_c" -iname 'Vellumbeacon Watchdog.lnk' -ipath '*startup*'; }
 # The installed products named Vellumbeacon Watchdog, as "DisplayVersion" values.
@@ -59,11 +71,31 @@ installed() {
     echo "installed $1: $(ls "$install_dir" | tr '\n' ' ')+ $(shortcuts | sed "s|$prefix/||")"
 }
 
+# Apps & features: the product's values, and nothing offered but its removal.
+uninstall_entry() {
+    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+        tr -d '\r' | awk '/^HKEY/ {n=0} /DisplayName.*Vellumbeacon Watchdog/ {n=1} {print n, $0}' |
+        awk '$1 == 1' | grep -E ' (Publisher|HelpLink|NoModify|NoRepair) ' | awk '{print $2 "=" $NF}' |
+        sort | tr '\n' ' '
+}
+
+verified "$work/watchdog-$v1.msi"
 msiexec /i "$work/watchdog-$v1.msi"
 installed "$v1"
+for exe in watchdog.exe watchdog-status.exe; do verified "$install_dir/$exe"; done
+[ "$(wine "$install_dir/watchdog-status.exe" --version | tr -d '\r')" = "watchdog-status $v1" ] ||
+    fail "--version: $(wine "$install_dir/watchdog-status.exe" --version)"
+[ "$(uninstall_entry)" = 'HelpLink=https://vellumbeacon.com/watchdog NoModify=0x1 NoRepair=0x1 Publisher=Vellumbeacon ' ] ||
+    fail "Apps & features entry: $(uninstall_entry)"
+echo "signed, version $v1, removal only: $(uninstall_entry)"
 msiexec /i "$work/watchdog-$v2.msi"
 installed "$v2"
-msiexec /x "$work/watchdog-$v2.msi"
+msiexec /i "$work/rebuilt/watchdog-$v2.msi"
+installed "$v2"
+# Refused with 1603 (seen here modulo 256), the newer one left in place.
+want_status=$((1603 % 256)) msiexec /i "$work/watchdog-$v1.msi"
+installed "$v2"
+msiexec /x "$work/rebuilt/watchdog-$v2.msi"
 [ ! -e "$install_dir/watchdog.exe" ] && [ ! -e "$install_dir/watchdog-status.exe" ] ||
     fail "files left: $(ls "$install_dir")"
 [ -z "$(shortcuts)" ] || fail "shortcut left: $(shortcuts)"

@@ -52,6 +52,9 @@ struct ToolCall {
 inline const Path ROAMING = u"C:\\Users\\kiosk\\AppData\\Roaming";
 inline const Path APP = ROAMING + u"\\com.vellumbeacon.player";
 inline const Path DIR = APP + u"\\watchdog";
+// Where the hang dumps go: the same folders under the local application-data folder.
+inline const Path LOCAL = u"C:\\Users\\kiosk\\AppData\\Local";
+inline const Path DUMPS = LOCAL + u"\\com.vellumbeacon.player\\watchdog\\dumps";
 inline const Path UPDATES = APP + u"\\updates";
 inline const Path LOG_PATH = DIR + u"\\watchdog.log";
 inline const Path LOCK = DIR + u"\\watchdog.lock";
@@ -67,9 +70,14 @@ class MemWorld : public World {
     std::map<std::u16string, std::u16string> environment;
     std::uint64_t wall_ms = 1'765'000'000'000;
     std::optional<Path> roaming = ROAMING;
+    std::optional<Path> local = LOCAL;
     std::map<Path, std::string> files;
-    std::set<Path> folders{u"C:\\", u"C:\\Users", u"C:\\Users\\kiosk", u"C:\\Users\\kiosk\\AppData",
-                           u"C:\\Users\\kiosk\\AppData\\Roaming"};
+    std::set<Path> folders{u"C:\\",
+                           u"C:\\Users",
+                           u"C:\\Users\\kiosk",
+                           u"C:\\Users\\kiosk\\AppData",
+                           u"C:\\Users\\kiosk\\AppData\\Roaming",
+                           LOCAL};
     std::set<Path> unwritable;         // replacements and appends of these paths fail
     std::set<Path> read_only_folders;  // nothing in these folders can be written
     // Room left on a disk that is filling up; none for a roomy one. An append that does not fit
@@ -135,6 +143,7 @@ class MemWorld : public World {
     }
 
     std::optional<Path> roaming_app_data() override { return roaming; }
+    std::optional<Path> local_app_data() override { return local; }
 
     OsError create_dirs(const Path& folder) override {
         if (files.count(folder)) return MEM_ALREADY_EXISTS;

@@ -1,5 +1,5 @@
-// The real Win32 world with the roaming folder moved into a scratch folder, so that tests of
-// real files do not share the prefix's roaming folder.
+// The real Win32 world with the roaming and the local folder both moved into a scratch folder,
+// so that tests of real files do not share the prefix's folders.
 #pragma once
 
 #include "base/win32_world.h"
@@ -10,6 +10,7 @@ class ScratchWorld : public Win32World {
   public:
     explicit ScratchWorld(Path roaming) : roaming_(std::move(roaming)) {}
     std::optional<Path> roaming_app_data() override { return roaming_; }
+    std::optional<Path> local_app_data() override { return roaming_; }
 
   private:
     Path roaming_;

@@ -13,7 +13,7 @@ using fakes::SimProcess;
 using fakes::SimWorld;
 using fakes::spawned;
 
-const Path DUMPS = DIR + u"\\dumps";
+using fakes::DUMPS;
 using fakes::HUNG;
 
 TEST(HangDumpNames, SortByTimeAndReadBackOnlyAsWritten) {
@@ -105,8 +105,13 @@ TEST(HangDumps, EveryOutcomeIsOneLineAndSupervisionGoesOn) {
          {},
          false},
         {"folder cannot be made",
-         [](SimWorld& w, SimProcess&) { w.read_only_folders.insert(DIR); },
+         [](SimWorld& w, SimProcess&) { w.read_only_folders.insert(fakes::LOCAL); },
          "hang dump not written (os error 5)",
+         {},
+         false},
+        {"no local folder",
+         [](SimWorld& w, SimProcess&) { w.local = std::nullopt; },
+         "hang dump not written (the watchdog folder cannot be had)",
          {},
          false},
     };

@@ -647,7 +647,7 @@ TEST(Supervise, AMemoryCeilingEndsAPlayerOverItAtTwoChecksInARow) {
 // checks at which none answered, lasting the setting, ends it, once, as a hang is ended.
 TEST(Supervise, AFrozenScreenWithAFreshRecordIsEndedOnceNoWindowHasAnsweredLongEnough) {
     using enum WindowsAnswer;
-    const std::string dumped = "hang dump written to " + utf16_to_utf8_lossy(DIR) + "\\dumps\\" +
+    const std::string dumped = "hang dump written to " + utf16_to_utf8_lossy(fakes::DUMPS) + "\\" +
                                utf16_to_utf8_lossy(hang_dump_name(1'765'000'084'000, 1000));
     const struct {
         const char* name;

@@ -11,6 +11,7 @@ TEST(StatusOptions, OnlyTheKnownOptions) {
         bool ok;
         bool json;
         std::size_t lines;
+        std::optional<Path> folder = std::nullopt;
     } cases[] = {
         {{}, true, false, 10},
         {{"--json"}, true, true, 10},
@@ -20,6 +21,9 @@ TEST(StatusOptions, OnlyTheKnownOptions) {
         {{"--lines", "1001"}, false, false, 0},
         {{"--lines", "-1"}, false, false, 0},
         {{"--lines"}, false, false, 0},
+        {{"--folder", "D:\\kiosk\\watchdog", "--json"}, true, true, 10, u"D:\\kiosk\\watchdog"},
+        {{"--folder"}, false, false, 0},
+        {{"--folder", ""}, false, false, 0},
         {{"--JSON"}, false, false, 0},
         {{"status"}, false, false, 0},
     };
@@ -30,6 +34,7 @@ TEST(StatusOptions, OnlyTheKnownOptions) {
         if (got) {
             EXPECT_EQ(got->json, c.json);
             EXPECT_EQ(got->lines, c.lines);
+            EXPECT_EQ(got->folder, c.folder);
         } else {
             EXPECT_FALSE(error.empty());
             EXPECT_EQ(error.find('\n'), std::string::npos);

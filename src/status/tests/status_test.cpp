@@ -29,7 +29,8 @@ TEST(StatusVerdict, EachSituationAndItsExitStatus) {
         NoLiveness,
         Closed,
         Updating,
-        ClosedAndNoWatchdog
+        ClosedAndNoWatchdog,
+        SystemWithoutFolder
     };
     const struct {
         Change change;
@@ -46,10 +47,14 @@ TEST(StatusVerdict, EachSituationAndItsExitStatus) {
         {Closed, Verdict::NeedsLook, "an operator close is in force"},
         {Updating, Verdict::NeedsLook, "an update is under way"},
         {ClosedAndNoWatchdog, Verdict::NoWatchdog, "no valid watchdog.lock"},
+        {SystemWithoutFolder, Verdict::NeedsLook,
+         "no watchdog folder yet; this runs as SYSTEM, which has none: name the signage user's "
+         "with --folder <profile>\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog"},
     };
     for (const auto& c : cases) {
         StatusFacts f;
-        f.folder_exists = c.change != NoFolder;
+        f.folder_exists = c.change != NoFolder && c.change != SystemWithoutFolder;
+        f.as_system = c.change == SystemWithoutFolder;
         f.lock = {FileState::Ok, 4000u};
         f.watchdog_running = true;
         f.player_alive = true;
@@ -98,8 +103,8 @@ struct Machine {
 
 TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
     Machine m;
-    const Path dumps = DIR + u"\\dumps\\";
-    m.world.create_dirs(DIR + u"\\dumps");
+    const Path dumps = fakes::DUMPS + u"\\";
+    m.world.create_dirs(fakes::DUMPS);
     m.world.files[dumps + u"hang-20251206T054740.000Z-pid9.dmp"] = "MDMP";
     m.world.files[dumps + u"hang-20251205T054740.000Z-pid8.dmp"] = "MDMP";
     m.world.files[dumps + u"hang-20251207T054740.000Z-pid7.dmp.tmp"] = "MD";
@@ -133,6 +138,14 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find("liveness: 2.5 s old, fresh (hang timeout 30 s)\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("settings: hang timeout 30 s, update grace 120 s, update cap 360 s, memory "
+                        "limit 500 MB (set in this environment: "
+                        "VELLUMBEACON_WATCHDOG_MEMORY_LIMIT_MB; the others default)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("log (last 3 lines):\n  local(1764990000000) [1764990000000] line 10\n"),
+              std::string::npos)
         << text;
     EXPECT_NE(text.find("last recovery: player exited (code 1) at local(1764990000000) "
                         "(1764990000000)\n"),
@@ -266,10 +279,10 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
     const auto json = nlohmann::json::parse(format_status_json(f, judge_status(f), fixed_time));
     std::vector<std::string> keys;
     for (const auto& [key, value] : json.items()) keys.push_back(key);
-    EXPECT_EQ(keys,
-              (std::vector<std::string>{"close", "exitStatus", "folder", "folderExists",
-                                        "lastHangDump", "lastRecovery", "liveness", "log", "player",
-                                        "reasons", "recoveries", "status", "update", "watchdog"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"close", "dumpsFolder", "exitStatus", "folder",
+                                              "folderExists", "lastHangDump", "lastRecovery",
+                                              "liveness", "log", "player", "reasons", "recoveries",
+                                              "settingsSet", "status", "update", "watchdog"}));
     EXPECT_EQ(json.at("lastHangDump"), nullptr);
     EXPECT_EQ(json.at("status"), "needs-look");
     EXPECT_EQ(json.at("exitStatus"), 1);
@@ -282,6 +295,57 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
     EXPECT_EQ(json.at("player").at("privateBytes"), nullptr);
     EXPECT_EQ(json.at("player").at("memoryLimitMb"), nullptr);
     EXPECT_EQ(json.at("player").at("windows"), nullptr);
+
+    // Within the bound a fleet tool keeps, the oldest of long log lines are left out.
+    std::string log;
+    for (int i = 1; i <= 10; ++i)
+        log += "[1764990000000] " + std::string(300, static_cast<char>('a' + i)) + "\n";
+    m.world.files[DIR + u"\\watchdog.log"] = log;
+    const StatusFacts long_lines = gather_status(m.world, 10);
+    const std::string bounded =
+        format_status_json(long_lines, judge_status(long_lines), fixed_time, 2048);
+    EXPECT_LE(bounded.size(), 2048u);
+    const auto kept = nlohmann::json::parse(bounded).at("log");
+    ASSERT_GE(kept.at("lines").size(), 1u);
+    EXPECT_EQ(kept.at("lines").size() + kept.at("omitted").get<std::size_t>(), 10u);
+    EXPECT_EQ(kept.at("lines").back(), "[1764990000000] " + std::string(300, 'k'));
+}
+
+// Run by a fleet tool as another account, the report names the signage user's folder: it reads
+// that user's watchdog, and finds the dumps under the same profile's local folder, or says that
+// it cannot tell where they are.
+TEST(GatherStatus, AFolderNamedOnTheCommandLineIsReportedOn) {
+    const Path profile_dumps = fakes::DUMPS;
+    const struct {
+        Path folder;
+        std::optional<Path> dumps;
+    } cases[] = {
+        {DIR, profile_dumps},
+        {u"c:\\users\\kiosk\\appdata\\roaming\\COM.VELLUMBEACON.PLAYER\\watchdog\\",
+         u"c:\\users\\kiosk\\appdata\\Local\\com.vellumbeacon.player\\watchdog\\dumps"},
+        {u"D:\\signage\\watchdog", std::nullopt},
+        {u"D:\\AppData\\Roaming\\other\\watchdog", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        m.world.create_dirs(profile_dumps);
+        m.world.files[profile_dumps + u"\\hang-20251206T054740.000Z-pid9.dmp"] = "MDMP";
+        for (const auto& [path, content] : std::map<Path, std::string>(m.world.files)) {
+            if (path.starts_with(DIR + u"\\") && c.folder != DIR) {
+                m.world.create_dirs(c.folder);
+                m.world.files[join(c.folder, path.substr(DIR.size() + 1))] = content;
+            }
+        }
+        m.world.roaming = u"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming";
+        m.world.local = u"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Local";
+        const StatusFacts f = gather_status(m.world, 1, c.folder);
+        EXPECT_EQ(judge_status(f).verdict, Verdict::Healthy) << path_display(c.folder);
+        EXPECT_EQ(f.dumps_folder, c.dumps) << path_display(c.folder);
+        // (The simulated file system, unlike Windows, tells the case of names apart.)
+        EXPECT_EQ(f.newest_dump.has_value(), c.dumps == profile_dumps) << path_display(c.folder);
+        const std::string text = format_status_text(f, judge_status(f), fixed_time);
+        EXPECT_EQ(text.find("last hang dump: cannot tell") != std::string::npos, !c.dumps) << text;
+    }
 }
 
 }  // namespace
