@@ -75,8 +75,10 @@ StatusFacts gather_status(World& world, std::size_t log_lines, const std::option
     f.liveness_fresh = liveness_is_fresh(f.liveness.value, f.now_ms, f.config.hang_timeout_ms);
 
     f.close = read_closed_flag(world, in(f.folder, CLOSED_FILE), ASK);
-    f.close_in_force =
-        f.close.value && close_is_current(*f.close.value, world.session_logon_time(), f.now_ms);
+    // This session's logon is not the one a named folder's user closed the player in: such a
+    // close is judged by its age alone, as when no logon time can be had.
+    const auto logon = folder ? std::nullopt : world.session_logon_time();
+    f.close_in_force = f.close.value && close_is_current(*f.close.value, logon, f.now_ms);
     f.update_file = read_updating_sentinel(world, updating, ASK);
     f.update = classify_update(f.update_file.value, f.config, f.now_ms);
 

@@ -169,6 +169,7 @@ TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
         std::function<void(SimWorld&)> change;
         Verdict verdict;
         std::vector<std::string> reasons;
+        std::optional<Path> folder = std::nullopt;  // named on the command line
     } cases[] = {
         {"the lock's pid held by another program after a reboot",
          [](SimWorld& w) { w.processes.at(4000).image = "explorer.exe"; },
@@ -200,6 +201,11 @@ TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
          [&](SimWorld& w) { w.files[CLOSED] = fakes::closed_json(at(60'000), 12345); },
          Verdict::Healthy,
          {}},
+        {"a close from an earlier logon, reported by a fleet tool in a session of its own",
+         [&](SimWorld& w) { w.files[CLOSED] = fakes::closed_json(at(60'000), 12345); },
+         Verdict::NeedsLook,
+         {"an operator close is in force"},
+         DIR},
         {"a close of this logon",
          [&](SimWorld& w) { w.files[CLOSED] = fakes::closed_json(at(60'000), w.logon_time); },
          Verdict::NeedsLook,
@@ -234,7 +240,7 @@ TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
     for (const auto& c : cases) {
         Machine m;
         c.change(m.world);
-        const Judgement j = judge_status(gather_status(m.world, 0));
+        const Judgement j = judge_status(gather_status(m.world, 0, c.folder));
         EXPECT_EQ(j.verdict, c.verdict) << c.name;
         EXPECT_EQ(j.reasons, c.reasons) << c.name;
     }
