@@ -305,7 +305,8 @@ TEST_F(Scenario, APlayerStartedBeforeTheWatchdogIsAdoptedAndEndedWhenItHangs) {
     watch(4s);
     EXPECT_EQ(count("spawned"), 0u) << log();
     EXPECT_EQ(player_pids(), std::vector<DWORD>{adopted.pid()});
-    ASSERT_TRUE(wait_for(HUNG, 1, 20s)) << log();
+    // (The players' trace tells whether the adopted one was still running.)
+    ASSERT_TRUE(wait_for(HUNG, 1, 20s)) << log() << trace();
     EXPECT_TRUE(adopted.wait(10s)) << "ended through taskkill";
     ASSERT_TRUE(wait_for("spawned"));
     watch(2s);
