@@ -69,8 +69,8 @@ std::string status_usage() {
            "\n"
            "Exit status: 0 healthy (a watchdog runs; the player is alive with a fresh liveness\n"
            "record); 1 needs a look (the player not alive, liveness stale or missing, a close or\n"
-           "an update in force, no watchdog folder yet); 2 no watchdog runs for this user;\n"
-           "3 usage error.\n";
+           "an update in force, no watchdog folder yet); 2 no watchdog runs for this user (or\n"
+           "that folder); 3 usage error.\n";
 }
 
 }  // namespace wd
