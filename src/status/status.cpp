@@ -91,14 +91,16 @@ StatusFacts gather_status(World& world, std::size_t log_lines, const std::option
 }
 
 Judgement judge_status(const StatusFacts& f) {
-    if (!f.folder_exists && f.as_system && !f.folder_named) {
-        // A fleet tool's default account: it has no watchdog of its own.
-        return {Verdict::NeedsLook,
-                {"no watchdog folder yet; this runs as SYSTEM, which has none: name the signage "
-                 "user's with --folder <profile>\\AppData\\Roaming\\com.vellumbeacon.player\\"
-                 "watchdog"}};
+    if (!f.folder_exists) {
+        std::string reason = "no watchdog folder yet";
+        // A fleet tool's default account, which has no watchdog of its own.
+        if (f.as_system && !f.folder_named) {
+            reason +=
+                "; this runs as SYSTEM, which has none: name the signage user's with "
+                "--folder <profile>\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog";
+        }
+        return {Verdict::NeedsLook, {reason}};
     }
-    if (!f.folder_exists) return {Verdict::NeedsLook, {"no watchdog folder yet"}};
     if (!f.watchdog_running) {
         return {
             Verdict::NoWatchdog,

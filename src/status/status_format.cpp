@@ -110,30 +110,21 @@ std::string memory_text(const StatusFacts& f) {
     return limit.empty() ? used : used + ", " + limit;
 }
 
-// What the player's windows said when the report asked them; empty when no player was asked.
-std::string windows_text(const StatusFacts& f) {
-    if (!f.player_windows) return "";
-    switch (*f.player_windows) {
-        case WindowsAnswer::Answered:
-            return "responding";
-        case WindowsAnswer::NoneAnswered:
-            return "not responding (no visible window answered within 1 s)";
-        case WindowsAnswer::NoVisibleWindow:
-            break;
-    }
-    return "no visible window";
-}
-
-const char* windows_name(WindowsAnswer answer) {
+// What the player's windows said when the report asked them: for people, and for tools.
+struct WindowsWords {
+    const char* text;
+    const char* name;
+};
+WindowsWords windows_words(WindowsAnswer answer) {
     switch (answer) {
         case WindowsAnswer::Answered:
-            return "responding";
+            return {"responding", "responding"};
         case WindowsAnswer::NoneAnswered:
-            return "notResponding";
+            return {"not responding (no visible window answered within 1 s)", "notResponding"};
         case WindowsAnswer::NoVisibleWindow:
             break;
     }
-    return "noVisibleWindow";
+    return {"no visible window", "noVisibleWindow"};
 }
 
 std::string liveness_text(const StatusFacts& f) {
@@ -189,8 +180,8 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
         if (const std::string memory = memory_text(f); !memory.empty()) {
             out += "player memory: " + memory + "\n";
         }
-        if (const std::string windows = windows_text(f); !windows.empty()) {
-            out += "player windows: " + windows + "\n";
+        if (f.player_windows) {
+            out += std::string("player windows: ") + windows_words(*f.player_windows).text + "\n";
         }
     }
     if (f.newest_dump) {
@@ -230,7 +221,8 @@ std::string format_status_json(const StatusFacts& f, const Judgement& j,
         {"privateBytes", f.player_private_bytes ? json(*f.player_private_bytes) : json(nullptr)},
         {"memoryLimitMb",
          f.config.memory_limit_mb ? json(f.config.memory_limit_mb) : json(nullptr)},
-        {"windows", f.player_windows ? json(windows_name(*f.player_windows)) : json(nullptr)}};
+        {"windows",
+         f.player_windows ? json(windows_words(*f.player_windows).name) : json(nullptr)}};
     json liveness{{"file", state(f.liveness.state)},
                   {"fresh", f.liveness_fresh},
                   {"hangTimeoutMs", f.config.hang_timeout_ms}};

@@ -37,15 +37,13 @@ std::string local_time(std::uint64_t ms) {
 
 // True for the LocalSystem account, which fleet tools run scripts as by default.
 bool running_as_system() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    const wd::win32::UniqueHandle token(raw);
     alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    const bool known =
-        ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-        ::IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
-    ::CloseHandle(token);
-    return known;
+    return ::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size) &&
+           ::IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, WinLocalSystemSid);
 }
 
 void print(const std::string& text) {

@@ -321,37 +321,28 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
 // that user's watchdog, and finds the dumps under the same profile's local folder, or says that
 // it cannot tell where they are.
 TEST(GatherStatus, AFolderNamedOnTheCommandLineIsReportedOn) {
-    const Path profile_dumps = fakes::DUMPS;
-    const struct {
-        Path folder;
-        std::optional<Path> dumps;
-    } cases[] = {
-        {DIR, profile_dumps},
+    Machine m;
+    m.world.roaming = u"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming";
+    m.world.local = u"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Local";
+    const Path dump = fakes::DUMPS + u"\\hang-20251206T054740.000Z-pid9.dmp";
+    m.world.create_dirs(fakes::DUMPS);
+    m.world.files[dump] = "MDMP";
+    const StatusFacts f = gather_status(m.world, 1, DIR);
+    EXPECT_EQ(judge_status(f).verdict, Verdict::Healthy);
+    EXPECT_EQ(f.newest_dump ? f.newest_dump->path : Path(), dump);
+
+    const std::pair<Path, std::optional<Path>> beside[] = {
         {u"c:\\users\\kiosk\\appdata\\roaming\\COM.VELLUMBEACON.PLAYER\\watchdog\\",
          u"c:\\users\\kiosk\\appdata\\Local\\com.vellumbeacon.player\\watchdog\\dumps"},
-        {u"D:\\signage\\watchdog", std::nullopt},
         {u"D:\\AppData\\Roaming\\other\\watchdog", std::nullopt},
     };
-    for (const auto& c : cases) {
-        Machine m;
-        m.world.create_dirs(profile_dumps);
-        m.world.files[profile_dumps + u"\\hang-20251206T054740.000Z-pid9.dmp"] = "MDMP";
-        for (const auto& [path, content] : std::map<Path, std::string>(m.world.files)) {
-            if (path.starts_with(DIR + u"\\") && c.folder != DIR) {
-                m.world.create_dirs(c.folder);
-                m.world.files[join(c.folder, path.substr(DIR.size() + 1))] = content;
-            }
-        }
-        m.world.roaming = u"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming";
-        m.world.local = u"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Local";
-        const StatusFacts f = gather_status(m.world, 1, c.folder);
-        EXPECT_EQ(judge_status(f).verdict, Verdict::Healthy) << path_display(c.folder);
-        EXPECT_EQ(f.dumps_folder, c.dumps) << path_display(c.folder);
-        // (The simulated file system, unlike Windows, tells the case of names apart.)
-        EXPECT_EQ(f.newest_dump.has_value(), c.dumps == profile_dumps) << path_display(c.folder);
-        const std::string text = format_status_text(f, judge_status(f), fixed_time);
-        EXPECT_EQ(text.find("last hang dump: cannot tell") != std::string::npos, !c.dumps) << text;
+    for (const auto& [folder, dumps] : beside) {
+        EXPECT_EQ(dumps_folder_beside(folder), dumps) << path_display(folder);
     }
+    const StatusFacts elsewhere = gather_status(m.world, 1, Path(u"D:\\signage\\watchdog"));
+    EXPECT_NE(format_status_text(elsewhere, judge_status(elsewhere), fixed_time)
+                  .find("last hang dump: cannot tell"),
+              std::string::npos);
 }
 
 }  // namespace
