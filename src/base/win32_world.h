@@ -39,8 +39,8 @@ class Win32World : public World {
     std::uint32_t current_pid() override;
     std::optional<Path> own_exe_path() override;
     SpawnResult spawn_process(const Path& program) override;
-    std::optional<std::string> run_tool_output(std::u16string_view name,
-                                               const std::vector<std::u16string>& args) override;
+    ToolOutput run_tool_output(std::u16string_view name,
+                               const std::vector<std::u16string>& args) override;
     std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
                                                  const std::vector<std::u16string>& args) override;
     // MiniDumpWriteDump on a thread of its own; one dump at a time (dbghelp is single-threaded),

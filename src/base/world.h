@@ -78,6 +78,16 @@ enum class InstanceClaim { Owned, Taken, Unavailable };
 // What a path names, links followed.
 enum class PathKind { Missing, File, Folder, Other };
 
+// How a run of a system tool for its output ended: to its end, or not (it could not be
+// started, ran past its bound and was ended, or its output could not be read or was too much).
+enum class ToolRun { Ended, NotStarted, TimedOut, Unreadable };
+struct ToolOutput {
+    ToolRun run = ToolRun::NotStarted;
+    std::string output;        // its standard output, when it ended
+    std::uint32_t status = 0;  // its exit status, when it ended
+    bool operator==(const ToolOutput&) const = default;
+};
+
 // A started child, or the text that explains why it could not be started.
 using SpawnResult = std::variant<std::unique_ptr<ChildProcess>, std::string>;
 
@@ -165,10 +175,9 @@ class Processes {
     virtual SpawnResult spawn_process(const Path& program) = 0;
 
     // Runs a system tool by bare name ("tasklist") with the arguments, standard input from the
-    // null device; its standard output, or none when it could not be run, its output could not
-    // be read, or it had to be ended for running too long.
-    virtual std::optional<std::string> run_tool_output(std::u16string_view name,
-                                                       const std::vector<std::u16string>& args) = 0;
+    // null device: its standard output and exit status, or how the run failed.
+    virtual ToolOutput run_tool_output(std::u16string_view name,
+                                       const std::vector<std::u16string>& args) = 0;
 
     // Runs a system tool with the watchdog's standard handles; its exit status, or none when it
     // could not be run or had to be ended for running too long.

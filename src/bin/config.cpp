@@ -34,6 +34,10 @@ WatchdogConfig read_config(World& world) {
         secs_to_ms(read_u64_setting(world, UPDATE_HANG_CAP_VAR, DEFAULT_UPDATE_HANG_CAP_SECS));
     config.wake_on_exit = read_u64_setting(world, WAKE_ON_EXIT_VAR, 0) == 1;
     config.hang_dumps = std::min(read_u64_setting(world, HANG_DUMPS_VAR, 0), MAX_HANG_DUMPS);
+    if (config.hang_dumps != 0) {
+        config.hang_dump_timeout_ms = secs_to_ms(
+            read_u64_setting(world, HANG_DUMP_TIMEOUT_VAR, DEFAULT_HANG_DUMP_TIMEOUT_SECS));
+    }
     config.memory_limit_mb = read_u64_setting(world, MEMORY_LIMIT_VAR, 0);
     config.not_responding_ms = secs_to_ms(read_u64_setting(world, NOT_RESPONDING_VAR, 0));
     config.event_log = read_u64_setting(world, EVENT_LOG_VAR, 0) == 1;

@@ -17,6 +17,8 @@ inline constexpr std::uint64_t DEFAULT_UPDATE_GRACE_SECS = 120;
 inline constexpr std::uint64_t DEFAULT_UPDATE_HANG_CAP_SECS = 360;
 // More hang dumps than this are not kept, whatever the setting asks.
 inline constexpr std::uint64_t MAX_HANG_DUMPS = 100;
+// How long ending a hung player waits for its dump, unless the owner sets it.
+inline constexpr std::uint64_t DEFAULT_HANG_DUMP_TIMEOUT_SECS = 10;
 
 // The settings as the loop uses them: the interval in seconds, the limits in milliseconds.
 struct WatchdogConfig {
@@ -29,6 +31,8 @@ struct WatchdogConfig {
     bool wake_on_exit = false;
     // How many minidumps of hung players to keep; 0 writes none.
     std::uint64_t hang_dumps = 0;
+    // How long a dump may take before its player is ended anyway.
+    std::uint64_t hang_dump_timeout_ms = DEFAULT_HANG_DUMP_TIMEOUT_SECS * 1000;
     // The ceiling on the player's private memory in MiB; 0 sets none.
     std::uint64_t memory_limit_mb = 0;
     // How long no visible window of the player may answer before it is ended; 0 asks none.
@@ -49,6 +53,9 @@ inline constexpr std::u16string_view UPDATE_HANG_CAP_VAR =
 inline constexpr std::u16string_view WAKE_ON_EXIT_VAR = u"VELLUMBEACON_WATCHDOG_WAKE_ON_EXIT";
 // A count of dumps to keep, at most MAX_HANG_DUMPS; unset, 0 or malformed writes none.
 inline constexpr std::u16string_view HANG_DUMPS_VAR = u"VELLUMBEACON_WATCHDOG_HANG_DUMPS";
+// Seconds; read only when dumps are kept; unset or malformed takes the default.
+inline constexpr std::u16string_view HANG_DUMP_TIMEOUT_VAR =
+    u"VELLUMBEACON_WATCHDOG_HANG_DUMP_TIMEOUT_SECS";
 // MiB; unset, 0 or malformed sets no ceiling.
 inline constexpr std::u16string_view MEMORY_LIMIT_VAR = u"VELLUMBEACON_WATCHDOG_MEMORY_LIMIT_MB";
 // 1 writes every line to the event log too, as the wake is turned on; anything else does not.

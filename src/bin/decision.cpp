@@ -102,8 +102,9 @@ Choice decide_action(const TickFacts& facts, const WatchdogConfig& config,
     using enum TickAction;
     using enum TickReason;
     const auto launch = [&](TickReason reason) -> Choice {
-        if (facts.self_started_pid && in_first_launch_window(facts, config)) {
-            return {AwaitPlayer, SelfStarted};
+        if (in_first_launch_window(facts, config)) {
+            if (facts.self_started_pid) return {AwaitPlayer, SelfStarted};
+            if (facts.player_unseen) return {Idle, PlayerUnseen};
         }
         return {Launch, reason};
     };

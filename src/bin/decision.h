@@ -152,6 +152,8 @@ struct TickFacts {
     // wants_self_started_look): a process under the player's image name that this watchdog
     // did not start.
     std::optional<std::uint32_t> self_started_pid;
+    // No player was seen, but tasklist gave no answer: it may be running.
+    bool player_unseen = false;
 };
 
 enum class TickAction {
@@ -167,6 +169,7 @@ enum class TickReason {
     NoPlayer,            // nothing runs
     UpdateOverdue,       // the update's grace passed with no player: its one launch
     SelfStarted,         // nothing of ours runs, but a player started itself at this logon
+    PlayerUnseen,        // before the first launch, tasklist cannot tell whether a player runs
     LivenessStale,       // alive, silent, and nothing excuses it
     MemoryOverLimit,     // alive and reporting, but over the memory ceiling at two checks
     NotResponding,       // alive and reporting, but no window has answered for too long
@@ -193,8 +196,9 @@ TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config);
 // Before the first launch and within the startup grace from the watchdog's own start, a player
 // running under the player's image name is one that started itself at this logon, racing the
 // watchdog: it gets the rest of that grace to write its record and be adopted, instead of a
-// second player being launched beside it. True when the tick would launch in that window, so
-// the look (a tasklist run) is made then only: relaunches never look.
+// second player being launched beside it (and so does a player that tasklist cannot tell
+// about). True when the tick would launch in that window, so the look (a tasklist run) is made
+// then only: relaunches never look.
 bool wants_self_started_look(const TickFacts& facts, const TickDecision& decision,
                              const WatchdogConfig& config);
 

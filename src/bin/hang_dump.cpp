@@ -44,8 +44,8 @@ std::string error_text(OsError error) {
 }
 
 // Writes the dump and ends the player; what to log after.
-std::string write_then_end(World& world, std::uint64_t keep, std::uint32_t pid,
-                           const std::function<void()>& end_player) {
+std::string write_then_end(World& world, std::uint64_t keep, std::uint64_t timeout_ms,
+                           std::uint32_t pid, const std::function<void()>& end_player) {
     const auto folder = dumps_dir(world);
     if (!folder) {
         end_player();
@@ -58,7 +58,9 @@ std::string write_then_end(World& world, std::uint64_t keep, std::uint32_t pid,
     const Path path = join(*folder, hang_dump_name(world.wall_clock_ms(), pid));
     const Path temp = path + Path(TEMP_SUFFIX);
     auto job = world.start_dump(pid, temp);
-    const DumpWait result = job->wait(HANG_DUMP_BOUND_MS);
+    const auto bound_ms =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(timeout_ms, MAX_HANG_DUMP_WAIT_MS));
+    const DumpWait result = job->wait(bound_ms);
     end_player();
     if (result.status == DumpStatus::Writing) {
         // Ending the player makes the dump call return; the file is deleted whether or not it
@@ -66,8 +68,7 @@ std::string write_then_end(World& world, std::uint64_t keep, std::uint32_t pid,
         job->wait(HANG_DUMP_SETTLE_MS);
         job.reset();
         world.delete_file(temp);
-        return "hang dump not written (not done within " +
-               std::to_string(HANG_DUMP_BOUND_MS / 1000) + "s)";
+        return "hang dump not written (not done within " + std::to_string(bound_ms / 1000) + "s)";
     }
     OsError error = result.error;
     if (result.status == DumpStatus::Written) error = world.rename_file(temp, path);
@@ -135,13 +136,13 @@ void prune_hang_dumps(World& world, const Path& folder, std::uint64_t keep) {
     for (std::size_t i = 0; i < excess; ++i) world.delete_file(join(folder, found.dumps[i]));
 }
 
-void dump_and_end(World& world, std::uint64_t keep, std::optional<std::uint32_t> pid,
-                  const std::function<void()>& end_player) {
+void dump_and_end(World& world, std::uint64_t keep, std::uint64_t timeout_ms,
+                  std::optional<std::uint32_t> pid, const std::function<void()>& end_player) {
     if (keep == 0 || !pid) {
         end_player();
         return;
     }
-    log_line(world, write_then_end(world, keep, *pid, end_player));
+    log_line(world, write_then_end(world, keep, timeout_ms, *pid, end_player));
 }
 
 std::optional<NewestDump> newest_hang_dump(World& world, const Path& folder) {

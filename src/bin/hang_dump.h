@@ -15,8 +15,8 @@
 namespace wd {
 
 inline constexpr std::u16string_view DUMPS_FOLDER_NAME = u"dumps";
-// How long ending a hung player waits for its dump.
-inline constexpr std::uint32_t HANG_DUMP_BOUND_MS = 10'000;
+// The longest wait for a dump that the wait can express (a wait of 0xFFFFFFFF is endless).
+inline constexpr std::uint32_t MAX_HANG_DUMP_WAIT_MS = 0xFFFF'FFFEu;
 // How long an abandoned dump is given to notice that its player has been ended.
 inline constexpr std::uint32_t HANG_DUMP_SETTLE_MS = 5'000;
 
@@ -34,10 +34,10 @@ void prune_hang_dumps(World& world, const Path& folder, std::uint64_t keep);
 
 // Writes a dump of the hung player `pid` (when `keep` is not 0) and ends the player with
 // `end_player`, which is called exactly once: when the dump is done, or when it has taken
-// HANG_DUMP_BOUND_MS. Logs one line saying where the dump went or why there is none; a dump
-// that failed or was abandoned leaves no file.
-void dump_and_end(World& world, std::uint64_t keep, std::optional<std::uint32_t> pid,
-                  const std::function<void()>& end_player);
+// `timeout_ms` (at most MAX_HANG_DUMP_WAIT_MS). Logs one line saying where the dump went or
+// why there is none; a dump that failed or was abandoned leaves no file.
+void dump_and_end(World& world, std::uint64_t keep, std::uint64_t timeout_ms,
+                  std::optional<std::uint32_t> pid, const std::function<void()>& end_player);
 
 struct NewestDump {
     Path path;

@@ -42,27 +42,38 @@ Identification identify_player(World& world, bool child_running,
                                const std::optional<PlayerInfo>& player,
                                const std::optional<LivenessRecord>& liveness,
                                std::uint32_t ended_pid) {
-    if (child_running) return {true, std::nullopt, std::nullopt, {}};
+    if (child_running) return {true, std::nullopt, std::nullopt, {}, std::nullopt};
     const bool any_pid = (player && player->pid) || liveness;
     if (!any_pid) return {};
     std::string image = player_image_name(world, player);
     if (image.empty()) return {};
+    Identification found{false, std::nullopt, std::nullopt, std::move(image), std::nullopt};
     const auto running = [&](std::uint32_t pid) {
-        return pid != ended_pid && pid_running_as(world, image, pid);
+        if (pid == ended_pid) return false;
+        ProbeAnswer answer = pid_running_as(world, found.image_name, pid);
+        if (answer.seen == Seen::Unknown) {
+            if (!found.unknown) found.unknown = std::move(answer.why);
+            return false;
+        }
+        found.answered = true;
+        return answer.seen == Seen::Running;
     };
     std::optional<std::uint32_t> probed;
     if (player && player->pid) {
         probed = player->pid;
         if (running(*player->pid)) {
-            return {true, player->pid, player->started_at, std::move(image)};
+            found.adopted_pid = player->pid;
+            found.adopted_started_at_ms = player->started_at;
         }
     }
-    if (liveness && liveness->pid != probed) {
-        if (running(liveness->pid)) {
-            return {true, liveness->pid, std::nullopt, std::move(image)};
-        }
+    if (!found.adopted_pid && liveness && liveness->pid != probed && running(liveness->pid)) {
+        found.adopted_pid = liveness->pid;
     }
-    return {false, std::nullopt, std::nullopt, std::move(image)};
+    if (found.adopted_pid) {
+        found.player_alive = true;
+        found.unknown.reset();
+    }
+    return found;
 }
 
 std::string player_image_name(World& world, const std::optional<PlayerInfo>& player) {

@@ -19,12 +19,16 @@ struct Identification {
     std::optional<std::uint64_t>
         adopted_started_at_ms;  // startedAt, when found through player.json
     std::string image_name;     // the image the probes asked for; empty when none ran
+    // Nothing was found, but a probe gave no answer, and why: the player may yet run.
+    std::optional<std::string> unknown;
+    bool answered = false;  // a probe ran and answered
 };
 
 // The own child when it runs (no probe); else player.json's pid, then the liveness pid (unless
 // that is the pid just probed), each only under the player's image name (player_image_name).
 // Process ids are reused, so without an image name nothing is adopted. A pid in `ended_pid`
-// (not 0) is one seen to end a moment ago: it is taken as not running, without a probe.
+// (not 0) is one seen to end a moment ago: it is taken as not running, without a probe. When
+// no probe finds the player and one of them gave no answer, the identification is unknown.
 Identification identify_player(World& world, bool child_running,
                                const std::optional<PlayerInfo>& player,
                                const std::optional<LivenessRecord>& liveness,

@@ -6,6 +6,7 @@
 #include "bin/end_reasons.h"
 #include "bin/hang_dump.h"
 #include "bin/player_resolution.h"
+#include "bin/unseen_player.h"
 #include "process/probes.h"
 #include "state/log.h"
 #include "state/paths.h"
@@ -36,17 +37,6 @@ ChildSeen detect_exit(World& world, SupervisorState& state) {
     state.child.reset();  // lets go of the handles
     state.verify_launch_for_ms.reset();
     return seen;
-}
-
-// A process under the player's image name that this watchdog did not start (one that started
-// itself at logon), found with tasklist.
-std::optional<std::uint32_t> find_self_started_player(World& world) {
-    const std::string image =
-        player_image_name(world, read_player_info(world, player_info_path(world)).value);
-    for (const std::uint32_t pid : pids_running_as(world, image)) {
-        if (pid != world.current_pid()) return pid;
-    }
-    return std::nullopt;
 }
 
 // The launch: resolve, count a rapid restart, start, and mark the one launch an overdue
@@ -119,7 +109,7 @@ Pause end_and_relaunch(World& world, const WatchdogConfig& config, SupervisorSta
     const EndReason& why = *end_reason(decision.reason);
     log_line(world, why.log_line(decision, config));
     record_recovery(world, std::string(why.recorded));
-    dump_and_end(world, why.dumped ? config.hang_dumps : 0,
+    dump_and_end(world, why.dumped ? config.hang_dumps : 0, config.hang_dump_timeout_ms,
                  state.child ? std::optional(state.child->pid()) : state.adopted_pid,
                  [&] { end_player(world, state, image_name); });
     return launch(world, config, state, facts, decision);
@@ -144,6 +134,7 @@ std::string observe(World& world, const WatchdogConfig& config, SupervisorState&
     // process creation: the pid that just ended is not asked about again.
     Identification found = identify_player(world, child.running, player, liveness,
                                            config.wake_on_exit ? child.ended_pid : 0);
+    judge_unseen_player(world, config, state.tool_failures, found, facts);
     facts.player_alive = found.player_alive;
     if (found.adopted_pid) state.adopted_pid = found.adopted_pid;
     facts.adopted_started_at_ms = found.adopted_started_at_ms;
@@ -215,6 +206,7 @@ Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& stat
     const std::uint64_t now_instant_ns = world.monotonic_ns();
     TickFacts facts;
     facts.now_ms = world.wall_clock_ms();
+    facts.now_ns = now_instant_ns;
     facts.close = check_closed_flag(world, state, facts.now_ms);
     // A stand-down tick looks at nothing else.
     std::string image_name;
@@ -223,11 +215,10 @@ Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& stat
     }
     facts.over_memory_before = state.over_memory;
     facts.not_responding_before = state.not_responding;
-    facts.now_ns = now_instant_ns;
     TickDecision decision = decide_tick(facts, config);
     // The one fact that costs a tasklist run is asked for only when the decision can use it.
     if (wants_self_started_look(facts, decision, config)) {
-        facts.self_started_pid = find_self_started_player(world);
+        look_for_self_started_player(world, state.tool_failures, facts);
         decision = decide_tick(facts, config);
     }
     state.over_memory = decision.over_memory;

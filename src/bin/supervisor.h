@@ -10,6 +10,7 @@
 #include "base/world.h"
 #include "bin/config.h"
 #include "bin/decision.h"
+#include "bin/unseen_player.h"
 #include "process/child.h"
 
 namespace wd {
@@ -28,6 +29,8 @@ struct SupervisorState {
     // player of that launch is seen to end.
     std::optional<std::uint64_t> verify_launch_for_ms;
     bool waiting_for_self_started = false;  // a self-started player's wait has been logged
+    // The run of checks at which tasklist gave no answer, and what the last check found.
+    ToolFailures tool_failures;
     // With a memory ceiling: the checks in a row at which the player was over it.
     OverMemoryRun over_memory;
     // With the windows check: the run of checks at which none of the player's windows answered.

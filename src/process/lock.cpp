@@ -26,7 +26,7 @@ std::string own_image_name(World& world) {
 bool lock_holder_is_live(World& world, std::uint32_t pid, std::string_view watchdog_image) {
     // A pid equal to ours is a leftover of an earlier process that had our id.
     return pid != world.current_pid() && !watchdog_image.empty() &&
-           pid_running_as(world, watchdog_image, pid);
+           pid_running_as(world, watchdog_image, pid).seen == Seen::Running;
 }
 
 std::u16string instance_claim_name(std::u16string_view watchdog_folder) {

@@ -15,7 +15,55 @@ std::u16string decimal16(std::uint32_t n) {
     return utf8_to_utf16_lossy(std::to_string(n));
 }
 
+bool starts_with_nocase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           equals_ascii_nocase(text.substr(0, prefix.size()), prefix);
+}
+
+// The answer of a run that found `found` (the pid asked for is in its output).
+ProbeAnswer judged(const ToolOutput& run, bool found) {
+    if (auto why = tasklist_failure(run)) {
+        // A run that failed says nothing, even when its output holds the digits.
+        return {Seen::Unknown, std::move(*why)};
+    }
+    return {found ? Seen::Running : Seen::NotRunning, {}};
+}
+
 }  // namespace
+
+std::optional<std::string> tasklist_failure(const ToolOutput& run) {
+    switch (run.run) {
+        case ToolRun::NotStarted:
+            return "could not be run";
+        case ToolRun::TimedOut:
+            return "not done in time";
+        case ToolRun::Unreadable:
+            return "output unreadable";
+        case ToolRun::Ended:
+            break;
+    }
+    if (run.status != 0) return "exit status " + std::to_string(run.status);
+    std::size_t rows = 0;
+    std::size_t messages = 0;
+    std::size_t start = 0;
+    while (start < run.output.size()) {
+        const std::size_t end = std::min(run.output.find('\n', start), run.output.size());
+        std::string_view line = std::string_view(run.output).substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+        if (line.empty()) continue;
+        if (starts_with_nocase(line, "ERROR")) return "reported an error";
+        if (line.starts_with('"')) {
+            ++rows;
+        } else if (line.find(':') != std::string_view::npos) {
+            ++messages;
+        } else {
+            return "output not understood";
+        }
+    }
+    if (rows > 0 || messages == 1) return std::nullopt;
+    return "output not understood";
+}
 
 std::vector<std::u16string> tasklist_args(std::uint32_t pid, std::string_view image_name) {
     std::vector<std::u16string> args{u"/FI", u"PID eq " + decimal16(pid)};
@@ -51,10 +99,11 @@ std::vector<std::uint32_t> listed_pids(std::string_view output) {
     return pids;
 }
 
-std::vector<std::uint32_t> pids_running_as(World& world, std::string_view image_name) {
-    if (image_name.empty()) return {};
-    const auto output = world.run_tool_output(TASKLIST, tasklist_image_args(image_name));
-    return output ? listed_pids(*output) : std::vector<std::uint32_t>{};
+PidsAnswer pids_running_as(World& world, std::string_view image_name) {
+    if (image_name.empty()) return {std::vector<std::uint32_t>{}, {}};
+    const ToolOutput run = world.run_tool_output(TASKLIST, tasklist_image_args(image_name));
+    if (auto why = tasklist_failure(run)) return {std::nullopt, std::move(*why)};
+    return {listed_pids(run.output), {}};
 }
 
 bool output_lists_pid(std::string_view output, std::uint32_t pid) {
@@ -65,15 +114,15 @@ bool output_lists_quoted_pid(std::string_view output, std::uint32_t pid) {
     return utf8_lossy(output).find('"' + std::to_string(pid) + '"') != std::string::npos;
 }
 
-bool pid_running(World& world, std::uint32_t pid) {
-    const auto output = world.run_tool_output(TASKLIST, tasklist_args(pid, {}));
-    return output && output_lists_pid(*output, pid);
+ProbeAnswer pid_running(World& world, std::uint32_t pid) {
+    const ToolOutput run = world.run_tool_output(TASKLIST, tasklist_args(pid, {}));
+    return judged(run, output_lists_pid(run.output, pid));
 }
 
-bool pid_running_as(World& world, std::string_view image_name, std::uint32_t pid) {
+ProbeAnswer pid_running_as(World& world, std::string_view image_name, std::uint32_t pid) {
     if (image_name.empty()) return pid_running(world, pid);
-    const auto output = world.run_tool_output(TASKLIST, tasklist_args(pid, image_name));
-    return output && output_lists_quoted_pid(*output, pid);
+    const ToolOutput run = world.run_tool_output(TASKLIST, tasklist_args(pid, image_name));
+    return judged(run, output_lists_quoted_pid(run.output, pid));
 }
 
 void force_end_process(World& world, std::uint32_t pid, std::string_view image_name) {

@@ -1,9 +1,10 @@
 // Asking the system's tools about processes the watchdog did not start: tasklist to find one,
-// taskkill to end one. None of these logs anything; every failure means "not found" or is
-// absorbed.
+// taskkill to end one. None of these logs anything. A tasklist run that failed is no answer:
+// its probe says Unknown, never "not running"; a failed taskkill is absorbed.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,14 +29,34 @@ std::vector<std::u16string> tasklist_image_args(std::string_view image_name);
 // quotes. Messages (which are translated, and come in the console's code page) have none.
 std::vector<std::uint32_t> listed_pids(std::string_view output);
 
-// The pids running under this image name; empty when none is, or the probe cannot run.
-std::vector<std::uint32_t> pids_running_as(World& world, std::string_view image_name);
+// Why a tasklist run is no answer, or none when it is one. It is one when it ran to its end
+// with status 0 and printed process rows, or the one line tasklist prints when nothing matches
+// ("INFO: No tasks are running ..." in English; a line with a colon in every language). Not
+// one: the run failed, its status is not 0, it printed an ERROR line, or anything else.
+std::optional<std::string> tasklist_failure(const ToolOutput& run);
 
-// A process with this pid exists.
-bool pid_running(World& world, std::uint32_t pid);
+// What a probe says of a process: there, not there, or nothing (and why, for the log).
+enum class Seen { Running, NotRunning, Unknown };
+struct ProbeAnswer {
+    Seen seen = Seen::Unknown;
+    std::string why;  // for Unknown
+    bool operator==(const ProbeAnswer&) const = default;
+};
 
-// A process with this pid and this image name exists; by pid alone when the name is empty.
-bool pid_running_as(World& world, std::string_view image_name, std::uint32_t pid);
+// The pids running under this image name (none for an empty name); none when tasklist gave no
+// answer, and why.
+struct PidsAnswer {
+    std::optional<std::vector<std::uint32_t>> pids;
+    std::string why;  // when there are no pids
+};
+PidsAnswer pids_running_as(World& world, std::string_view image_name);
+
+// Whether a process with this pid exists.
+ProbeAnswer pid_running(World& world, std::uint32_t pid);
+
+// Whether a process with this pid and this image name exists; by pid alone when the name is
+// empty.
+ProbeAnswer pid_running_as(World& world, std::string_view image_name, std::uint32_t pid);
 
 // taskkill /F /PID <pid>; only when that does not report success, and the name is not
 // empty, taskkill /F /IM <image>, whose outcome is ignored.

@@ -125,8 +125,8 @@ InstanceClaim Win32World::claim_instance(std::u16string_view name) {
     }
 }
 
-std::optional<std::string> Win32World::run_tool_output(std::u16string_view name,
-                                                       const std::vector<std::u16string>& args) {
+ToolOutput Win32World::run_tool_output(std::u16string_view name,
+                                       const std::vector<std::u16string>& args) {
     return win32::run_tool_output(name, args, win32::TOOL_TIMEOUT_MS);
 }
 

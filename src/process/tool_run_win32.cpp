@@ -146,15 +146,14 @@ bool drain(HANDLE out, HANDLE err, std::string& output, ULONGLONG deadline) {
 
 }  // namespace
 
-std::optional<std::string> run_tool_output(std::u16string_view name,
-                                           const std::vector<std::u16string>& args,
-                                           std::uint32_t timeout_ms) {
+ToolOutput run_tool_output(std::u16string_view name, const std::vector<std::u16string>& args,
+                           std::uint32_t timeout_ms) {
     const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
     const auto program = find_program(name, program_search_folders());
-    if (!program) return std::nullopt;
+    if (!program) return {ToolRun::NotStarted, {}, 0};
     auto out = make_pipe();
     auto err = make_pipe();
-    if (!out || !err) return std::nullopt;
+    if (!out || !err) return {ToolRun::NotStarted, {}, 0};
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     UniqueFile null_in(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      &inherit, OPEN_EXISTING, 0, nullptr));
@@ -169,16 +168,23 @@ std::optional<std::string> run_tool_output(std::u16string_view name,
     out->write.reset();  // our copies of the write ends, so the pipes end when the tool does
     err->write.reset();
     auto* started = std::get_if<Started>(&created);
-    if (!started) return std::nullopt;
+    if (!started) return {ToolRun::NotStarted, {}, 0};
 
-    std::string output;
-    const bool read_all = drain(out->read.get(), err->read.get(), output, deadline);
+    ToolOutput run{ToolRun::Ended, {}, 0};
+    const bool read_all = drain(out->read.get(), err->read.get(), run.output, deadline);
+    if (!read_all && ::GetTickCount64() < deadline) {
+        kill_and_reap(started->process.get());
+        return {ToolRun::Unreadable, {}, 0};
+    }
     if (!read_all ||
         ::WaitForSingleObject(started->process.get(), left_until(deadline)) != WAIT_OBJECT_0) {
         kill_and_reap(started->process.get());
-        return std::nullopt;
+        return {ToolRun::TimedOut, {}, 0};
     }
-    return output;
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(started->process.get(), &code)) return {ToolRun::Unreadable, {}, 0};
+    run.status = code;
+    return run;
 }
 
 std::optional<std::uint32_t> run_tool_status(std::u16string_view name,

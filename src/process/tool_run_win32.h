@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/world.h"
+
 namespace wd::win32 {
 
 // A tool that has not ended within this is ended and counts as not run.
@@ -17,12 +19,12 @@ inline constexpr std::uint32_t TOOL_TIMEOUT_MS = 30'000;
 // More standard output than this is not a tool's answer: the run counts as failed.
 inline constexpr std::size_t MAX_TOOL_OUTPUT_BYTES = 1u << 20;
 
-// The tool's standard output (standard input the null device, standard error read and
-// dropped), or none when it could not be started, a read of its output failed, the output
-// passed MAX_TOOL_OUTPUT_BYTES, or it did not end within `timeout_ms`.
-std::optional<std::string> run_tool_output(std::u16string_view name,
-                                           const std::vector<std::u16string>& args,
-                                           std::uint32_t timeout_ms);
+// The tool's standard output and exit status (standard input the null device, standard error
+// read and dropped); or NotStarted, TimedOut (it did not end within `timeout_ms` and was
+// ended), or Unreadable (a read of its output failed, or the output passed
+// MAX_TOOL_OUTPUT_BYTES).
+ToolOutput run_tool_output(std::u16string_view name, const std::vector<std::u16string>& args,
+                           std::uint32_t timeout_ms);
 
 // The tool's exit status, run with the watchdog's standard handles; none when it could not be
 // started or did not end within `timeout_ms`.

@@ -66,6 +66,7 @@ StatusFacts gather_status(World& world, std::size_t log_lines, const std::option
     f.liveness = read_liveness_record(world, in(f.folder, LIVENESS_FILE), ASK);
     Identification found = identify_player(world, false, f.player_info.value, f.liveness.value);
     f.player_alive = found.player_alive;
+    f.player_unknown = std::move(found.unknown);
     f.player_pid = found.adopted_pid;
     f.player_image = std::move(found.image_name);
     if (f.player_pid) {
@@ -107,7 +108,12 @@ Judgement judge_status(const StatusFacts& f) {
             {f.lock.value ? "the pid in watchdog.lock is no watchdog" : "no valid watchdog.lock"}};
     }
     Judgement j;
-    if (!f.player_alive) j.reasons.push_back("the player is not running");
+    if (f.player_unknown) {
+        j.reasons.push_back("whether the player runs is unknown (tasklist: " + *f.player_unknown +
+                            ")");
+    } else if (!f.player_alive) {
+        j.reasons.push_back("the player is not running");
+    }
     if (!f.liveness.value) {
         j.reasons.push_back(std::string("liveness.json is ") + file_state_name(f.liveness.state));
     } else if (!f.liveness_fresh) {

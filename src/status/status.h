@@ -39,6 +39,8 @@ struct StatusFacts {
     FileRead<PlayerInfo> player_info;
     FileRead<LivenessRecord> liveness;
     bool player_alive = false;
+    // The player was not found, but tasklist gave no answer (why): whether it runs is unknown.
+    std::optional<std::string> player_unknown;
     std::optional<std::uint32_t> player_pid;
     std::string player_image;                           // the image the player was looked for under
     std::optional<std::uint64_t> player_private_bytes;  // none when it could not be read

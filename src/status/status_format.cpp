@@ -95,6 +95,7 @@ std::string watchdog_text(const StatusFacts& f) {
 }
 
 std::string player_text(const StatusFacts& f) {
+    if (f.player_unknown) return "unknown (tasklist: " + *f.player_unknown + ")";
     std::string text = f.player_alive ? "running" : "not running";
     if (f.player_pid) text += ", pid " + std::to_string(*f.player_pid);
     if (!f.player_image.empty()) text += ", " + f.player_image;
@@ -214,7 +215,7 @@ std::string format_status_json(const StatusFacts& f, const Judgement& j,
                        {"lockFile", state(f.lock.state)},
                        {"pid", f.lock.value ? json(*f.lock.value) : json(nullptr)}};
     out["player"] = {
-        {"running", f.player_alive},
+        {"running", f.player_unknown ? json(nullptr) : json(f.player_alive)},
         {"pid", f.player_pid ? json(*f.player_pid) : json(nullptr)},
         {"imageName", f.player_image.empty() ? json(nullptr) : json(f.player_image)},
         {"playerFile", state(f.player_info.state)},

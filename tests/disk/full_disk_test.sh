@@ -52,7 +52,7 @@ await() {
     until [ "$(grep -c -- "$2" "$work/stderr.txt" || true)" -ge "$1" ]; do
         sleep 0.5
         waited=$((waited + 1))
-        [ $waited -lt 240 ] || fail "no $1 lines of '$2' within 120 s"
+        [ $waited -lt 1200 ] || fail "no $1 lines of '$2' within 600 s"
     done
 }
 await 30 "player exited (code 1)"

@@ -18,7 +18,9 @@ export WINEPREFIX=$prefix
 data="$prefix/drive_c/users/$(id -un)/AppData/Roaming/com.vellumbeacon.player/watchdog"
 fail() { echo "FAIL: $*"; exit 1; }
 
-# run ON: the watchdog for a few seconds; its standard error (Wine's traces among it) in $out.
+# run ON: the watchdog until its log holds five lines (its start, the launch, the exit, the
+# rapid restart and the relaunch, so that the first four have been sent as events), or a
+# generous bound; its standard error (Wine's traces among it) in $out.
 run() {
     scripts/wine-run "$prefix" --down
     scripts/wine-run "$prefix" --up
@@ -27,7 +29,15 @@ run() {
         VELLUMBEACON_WATCHDOG_PLAYER_EXE="Z:$(tr / '\\' <<<"$build")\\test-player.exe" \
         VELLUMBEACON_WATCHDOG_CHECK_INTERVAL_SECS=1 TEST_PLAYER_EXIT_AFTER_MS=300 \
         TEST_PLAYER_EXIT_CODE=5 WINEDEBUG=+eventlog,fixme+advapi \
-        timeout 8 wine "$build/watchdog.exe" >"$out" 2>&1 </dev/null || true
+        wine "$build/watchdog.exe" >"$out" 2>&1 </dev/null &
+    local watchdog=$! waited=0
+    until [ -f "$data/watchdog.log" ] && [ "$(grep -c . "$data/watchdog.log")" -ge 5 ]; do
+        sleep 0.5
+        waited=$((waited + 1))
+        [ $waited -lt 240 ] || break
+    done
+    kill "$watchdog" 2>/dev/null || true
+    wait "$watchdog" 2>/dev/null || true
 }
 
 # "identifier type text" per event, from the pairs of lines Wine prints for each.

@@ -69,7 +69,7 @@ await() {
     until [ "$(lines "$text")" -ge "$n" ]; do
         sleep 0.5
         waited=$((waited + 1))
-        [ $waited -lt 240 ] || fail "no $n lines of '$text' within 120 s"
+        [ $waited -lt 1200 ] || fail "no $n lines of '$text' within 600 s"
     done
 }
 # A logon: every process of the prefix ends, and Wine's boot starts what the Startup folder
@@ -110,7 +110,7 @@ waited=0
 until grep -Eq "\"pid\":$running[,}]" "$data/player.json" 2>/dev/null; do
     sleep 0.5
     waited=$((waited + 1))
-    [ $waited -lt 240 ] || fail "player $running wrote no player.json within 120 s"
+    [ $waited -lt 1200 ] || fail "player $running wrote no player.json within 600 s"
 done
 rm -f "$data/player.json"
 wine taskkill /F /IM player.exe >/dev/null 2>&1 </dev/null || true

@@ -48,6 +48,11 @@ struct ToolCall {
     bool operator==(const ToolCall&) const = default;
 };
 
+// A tool run that ended with this output and status.
+inline ToolOutput tool_printed(std::string output, std::uint32_t status = 0) {
+    return {ToolRun::Ended, std::move(output), status};
+}
+
 // The simulated user's folders, as the watchdog finds them through the default roaming folder.
 inline const Path ROAMING = u"C:\\Users\\kiosk\\AppData\\Roaming";
 inline const Path APP = ROAMING + u"\\com.vellumbeacon.player";
@@ -108,8 +113,9 @@ class MemWorld : public World {
     std::vector<std::uint64_t> sleeps;
     std::uint32_t own_pid = 4242;
     std::vector<ToolCall> tool_calls;
-    std::function<std::optional<std::string>(const ToolCall&)> tool_output = [](const ToolCall&) {
-        return std::nullopt;
+    // Every tool is missing unless a test says otherwise.
+    std::function<ToolOutput(const ToolCall&)> tool_output = [](const ToolCall&) {
+        return ToolOutput{};
     };
     std::function<std::optional<std::uint32_t>(const ToolCall&)> tool_status = [](const ToolCall&) {
         return std::nullopt;
@@ -239,8 +245,8 @@ class MemWorld : public World {
 
     std::uint32_t current_pid() override { return own_pid; }
 
-    std::optional<std::string> run_tool_output(std::u16string_view name,
-                                               const std::vector<std::u16string>& args) override {
+    ToolOutput run_tool_output(std::u16string_view name,
+                               const std::vector<std::u16string>& args) override {
         tool_calls.push_back({std::u16string(name), args});
         return tool_output(tool_calls.back());
     }

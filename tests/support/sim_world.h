@@ -239,7 +239,7 @@ class SimWorld : public MemWorld {
     }
 
     // Image names are compared without regard to ASCII case, as tasklist's filter does.
-    std::optional<std::string> tasklist(const ToolCall& call) {
+    ToolOutput tasklist(const ToolCall& call) {
         const std::u16string_view filter = u"IMAGENAME eq ";
         const std::string none =
             "INFO: No tasks are running which match the specified criteria.\r\n";
@@ -249,7 +249,7 @@ class SimWorld : public MemWorld {
             for (const auto& [pid, p] : processes) {
                 if (p.alive && equals_ascii_nocase(image, p.image)) rows += tasklist_row(p);
             }
-            return rows.empty() ? none : rows;
+            return tool_printed(rows.empty() ? none : rows);
         }
         for (const auto& [pid, p] : processes) {
             if (!p.alive) continue;
@@ -258,10 +258,10 @@ class SimWorld : public MemWorld {
                                           : std::string();
             if (call.args == tasklist_args(pid, "") ||
                 (call.args == tasklist_args(pid, image) && equals_ascii_nocase(image, p.image))) {
-                return tasklist_row(p);
+                return tool_printed(tasklist_row(p));
             }
         }
-        return none;
+        return tool_printed(none);
     }
 
     std::optional<std::uint32_t> taskkill(const ToolCall& call) {

@@ -29,8 +29,8 @@ class CountingWorld : public Win32World {
         ++started;
         return Win32World::spawn_process(program);
     }
-    std::optional<std::string> run_tool_output(std::u16string_view name,
-                                               const std::vector<std::u16string>& args) override {
+    ToolOutput run_tool_output(std::u16string_view name,
+                               const std::vector<std::u16string>& args) override {
         ++started;
         return Win32World::run_tool_output(name, args);
     }

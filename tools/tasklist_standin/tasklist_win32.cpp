@@ -1,7 +1,10 @@
 // tasklist.exe stand-in for tests under Wine, whose own tasklist prints nothing. Answers
 // /FI "PID eq <n>", /FI "IMAGENAME eq <name>", /NH and /FO CSV as Windows does, from a real
-// process snapshot. Lives only in the build tree, beside the programs under test; never
-// installed. TASKLIST_STANDIN_MODE=hang|flood|garbage|stderr makes it misbehave for tests.
+// process snapshot, and fails as the real tool does: an "ERROR:" line on standard error and
+// status 1, never a "no tasks" answer it could not know. Lives only in the build tree; never
+// installed. TASKLIST_STANDIN_MODE=hang|flood|garbage|stderr makes it misbehave for tests, and
+// so does TASKLIST_STANDIN_FAIL_WHEN naming a file that exists (it then fails, and adds a line to
+// that file), which a test can create and delete while the program that runs the tool goes on.
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -37,6 +40,22 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("\xFF\xFE garbage \"x\",12 \x80\n", stdout);
         return 0;
     }
+    const auto fail = [](const char* what) {
+        std::fprintf(stderr, "ERROR: %s (error %lu).\n", what, ::GetLastError());
+        return 1;
+    };
+    wchar_t fail_when[MAX_PATH] = L"";
+    const DWORD n = ::GetEnvironmentVariableW(L"TASKLIST_STANDIN_FAIL_WHEN", fail_when, MAX_PATH);
+    if (n > 0 && n < MAX_PATH && ::GetFileAttributesW(fail_when) != INVALID_FILE_ATTRIBUTES) {
+        // A line in the file for each failure, so that a test can count them.
+        wd::win32::UniqueFile flag(::CreateFileW(
+            fail_when, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (flag) ::WriteFile(flag.get(), "failed\n", 7, &written, nullptr);
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return fail("Access denied");
+    }
 
     std::optional<unsigned long> pid_filter;
     std::optional<std::string> image_filter;
@@ -60,18 +79,21 @@ int wmain(int argc, wchar_t** argv) {
 
     std::vector<std::string> rows;
     wd::win32::UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return fail("The process list could not be had");
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    if (snapshot && ::Process32FirstW(snapshot.get(), &entry)) {
-        do {
-            const std::string name = narrow(entry.szExeFile);
-            if (pid_filter && entry.th32ProcessID != *pid_filter) continue;
-            if (image_filter && !wd::equals_ascii_nocase(name, *image_filter)) continue;
-            const std::string pid = std::to_string(entry.th32ProcessID);
-            rows.push_back(csv ? "\"" + name + "\",\"" + pid + "\",\"Console\",\"1\",\"12,345 K\""
-                               : name + " " + pid + " Console 1 12,345 K");
-        } while (::Process32NextW(snapshot.get(), &entry));
+    if (!::Process32FirstW(snapshot.get(), &entry)) {
+        return fail("The process list could not be read");
     }
+    do {
+        const std::string name = narrow(entry.szExeFile);
+        if (pid_filter && entry.th32ProcessID != *pid_filter) continue;
+        if (image_filter && !wd::equals_ascii_nocase(name, *image_filter)) continue;
+        const std::string pid = std::to_string(entry.th32ProcessID);
+        rows.push_back(csv ? "\"" + name + "\",\"" + pid + "\",\"Console\",\"1\",\"12,345 K\""
+                           : name + " " + pid + " Console 1 12,345 K");
+    } while (::Process32NextW(snapshot.get(), &entry));
+    if (::GetLastError() != ERROR_NO_MORE_FILES) return fail("The process list was cut short");
 
     if (rows.empty()) {
         std::fputs("INFO: No tasks are running which match the specified criteria.\n", stdout);

@@ -161,13 +161,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
     const auto crash_after = knobs.number("CRASH_AFTER_MS");
     const auto hang_after = knobs.number("HANG_AFTER_MS");
+    // HANG_WHEN_FILE: hang once this file exists, so that a test chooses the moment.
+    const auto hang_when = knobs.text("HANG_WHEN_FILE");
+    const std::u16string hang_file = utf8_to_utf16_lossy(hang_when.value_or(""));
+    bool hung = false;
     const auto close_after = knobs.number("CLOSE_AFTER_MS");
     const auto update_after = knobs.number("UPDATE_AFTER_MS");
     const auto update_for = knobs.number("UPDATE_FOR_MS");
-    // Memory: MEMORY_MB from the start; SPIKE_MB more from SPIKE_AT_MS for SPIKE_FOR_MS; GROW_MB
-    // more from GROW_AT_MS on.
+    // Memory: MEMORY_MB from the start (once the records are written, as a real player's
+    // would be, however long a slow machine takes to touch the pages); SPIKE_MB more from
+    // SPIKE_AT_MS for SPIKE_FOR_MS; GROW_MB more from GROW_AT_MS on.
     Memory base, extra;
-    base.hold(knobs.number("MEMORY_MB").value_or(0));
+    bool base_held = false;
     const auto spike_at = knobs.number("SPIKE_AT_MS");
     const std::uint64_t spike_end = spike_at.value_or(0) + knobs.number("SPIKE_FOR_MS").value_or(0);
     const auto grow_at = knobs.number("GROW_AT_MS");
@@ -205,13 +210,21 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             // NOLINTNEXTLINE(clang-analyzer-core.NullDereference)
             *static_cast<volatile int*>(nullptr) = 0;
         }
-        const bool hung = hang_after && now >= *hang_after;
+        if (!hung && ((hang_after && now >= *hang_after) ||
+                      (hang_when && world.path_kind(hang_file) != PathKind::Missing))) {
+            hung = true;
+            trace(world, knobs, "hung " + std::to_string(pid));
+        }
         if (records && !hung && (!last_beat || now - *last_beat >= heartbeat_ms)) {
             last_beat = now;
             put(world, watchdog_file(world, LIVENESS_FILE),
                 malformed == "liveness" ? "{\"pid\":" + std::to_string(pid) + ",\"ts\":"
                                         : "{\"pid\":" + std::to_string(pid) + ",\"ts\":" +
                                               std::to_string(world.wall_clock_ms()) + "}");
+        }
+        if (!base_held) {
+            base_held = true;
+            base.hold(knobs.number("MEMORY_MB").value_or(0));
         }
         if (close_after && now >= *close_after && !closed) {
             closed = true;

@@ -22,7 +22,33 @@ TEST(Settings, NothingSetGivesTheDefaults) {
     EXPECT_EQ(c.update_hang_cap_ms, 360'000u);
     EXPECT_FALSE(c.wake_on_exit);
     EXPECT_EQ(c.hang_dumps, 0u);
+    EXPECT_EQ(c.hang_dump_timeout_ms, 10'000u);
     EXPECT_EQ(c.memory_limit_mb, 0u);
+}
+
+// The dump's bound is whole seconds read as the other numbers are, and only with dumps on.
+TEST(Settings, TheHangDumpTimeoutIsReadOnlyWithDumpsOn) {
+    const struct {
+        std::u16string dumps;
+        std::u16string raw;
+        std::uint64_t want_ms;
+    } cases[] = {
+        {u"2", u"60", 60'000},
+        {u"2", u"+0", 0},
+        {u"2", u"60s", 10'000},
+        {u"2", u" 60", 10'000},
+        {u"2", u"18446744073709551615", U64_MAX},
+        {u"0", u"60", 10'000},
+        {u"", u"60", 10'000},
+    };
+    for (const auto& c : cases) {
+        MemWorld world;
+        if (!c.dumps.empty()) world.environment[std::u16string(HANG_DUMPS_VAR)] = c.dumps;
+        world.environment[std::u16string(HANG_DUMP_TIMEOUT_VAR)] = c.raw;
+        EXPECT_EQ(read_config(world).hang_dump_timeout_ms, c.want_ms)
+            << std::string(c.dumps.begin(), c.dumps.end()) << " "
+            << std::string(c.raw.begin(), c.raw.end());
+    }
 }
 
 TEST(Settings, RawValueIsParsedStrictlyOrTheDefaultIsTaken) {

@@ -204,6 +204,23 @@ TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
          },
          {AwaitPlayer, SelfStarted},
          false},
+        {"nothing seen, but tasklist gave no answer, before the first launch: wait",
+         [](TickFacts& f, auto&, auto&) {
+             f.player_alive = false;
+             f.since_launch_ms = 59'999;
+             f.player_unseen = true;
+         },
+         {Idle, PlayerUnseen},
+         false},
+        {"the same once a launch was made: launch, as for no player",
+         [](TickFacts& f, auto&, auto&) {
+             f.player_alive = false;
+             f.launched_before = true;
+             f.since_launch_ms = 10'000;
+             f.player_unseen = true;
+         },
+         {Launch, NoPlayer},
+         false},
     };
     for (const auto& row : rows) {
         TickFacts facts = alive_and_silent();

@@ -166,15 +166,18 @@ TEST(Faults, ALivenessRecordCaughtMidWriteIsAbsentForThatTickOnly) {
 TEST(Faults, ToolsThatFailOrLieNeverStopTheLoop) {
     const struct {
         const char* name;
-        std::function<std::optional<std::string>(const fakes::ToolCall&)> tasklist;
+        std::function<ToolOutput(const fakes::ToolCall&)> tasklist;
         std::function<std::optional<std::uint32_t>(const fakes::ToolCall&)> taskkill;
         std::size_t spawned;
     } cases[] = {
-        // An unseen adopted player is taken as gone: a player of its own is started.
+        // A player that can never be seen is taken as gone once the failures have lasted the
+        // startup grace: a player of its own is started.
         {"tasklist missing or ended for hanging",
-         [](const fakes::ToolCall&) { return std::nullopt; }, nullptr, 1},
+         [](const fakes::ToolCall&) { return ToolOutput{}; }, nullptr, 1},
         {"tasklist prints garbage",
-         [](const fakes::ToolCall&) { return std::optional<std::string>("\xff\xfe\x00garbage"); },
+         [](const fakes::ToolCall&) {
+             return fakes::tool_printed(std::string("\xff\xfe\x00garbage", 10));
+         },
          nullptr, 1},
         // The adopted player hangs and cannot be ended: recorded, and one of its own started.
         {"taskkill missing", nullptr, [](const fakes::ToolCall&) { return std::nullopt; }, 1},

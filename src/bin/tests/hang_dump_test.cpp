@@ -74,6 +74,7 @@ TEST(HangDumps, EveryOutcomeIsOneLineAndSupervisionGoesOn) {
         std::vector<std::u16string> left;
         bool recorded = true;  // false where the fault also keeps the counter from being written
         std::uint64_t ended_after_ms = 0;  // from the hang check to the player's end
+        std::optional<std::uint64_t> timeout_secs = std::nullopt;  // the owner's bound, if set
     } cases[] = {
         {"written",
          [](SimWorld&, SimProcess&) {},
@@ -88,7 +89,21 @@ TEST(HangDumps, EveryOutcomeIsOneLineAndSupervisionGoesOn) {
          "hang dump not written (not done within 10s)",
          {},
          true,
-         HANG_DUMP_BOUND_MS},
+         10'000},
+        {"stalls past a longer bound the owner set: the line names that bound",
+         [](SimWorld&, SimProcess& p) { p.dump_stalls = true; },
+         "hang dump not written (not done within 45s)",
+         {},
+         true,
+         45'000,
+         45},
+        {"a bound past what a wait can hold is the longest wait there is",
+         [](SimWorld&, SimProcess& p) { p.dump_stalls = true; },
+         "hang dump not written (not done within 4294967s)",
+         {},
+         true,
+         MAX_HANG_DUMP_WAIT_MS,
+         UINT64_MAX / 1000},
         {"fails once its file exists: the partial file is deleted",
          [](SimWorld&, SimProcess& p) { p.dump_error_after_write = 39; },
          "hang dump not written (os error 39)",
@@ -122,6 +137,7 @@ TEST(HangDumps, EveryOutcomeIsOneLineAndSupervisionGoesOn) {
         };
         WatchdogConfig config;
         config.hang_dumps = 2;
+        if (c.timeout_secs) config.hang_dump_timeout_ms = *c.timeout_secs * 1000;
         Loop loop(world, config);
         loop.ticks(21);  // hung at t = 60 s
         EXPECT_EQ(loop.messages(),

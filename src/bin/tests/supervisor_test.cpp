@@ -15,6 +15,7 @@ namespace wd {
 namespace {
 
 using fakes::DIR;
+using fakes::HUNG;
 using fakes::Loop;
 using fakes::SimProcess;
 using fakes::SimWorld;
@@ -510,6 +511,69 @@ TEST(Supervise, AnAdoptedPlayerIsNotLaunchedTwiceAndIsEndedThroughTheToolsWhenIt
         std::vector<std::vector<std::u16string>> want{{u"/F", u"/PID", u"1000"}};
         if (refused) want.push_back({u"/F", u"/IM", u"player.exe"});
         EXPECT_EQ(kills, want) << refused;
+    }
+}
+
+// A tasklist that gives no answer says nothing about the player: the adopted player the last
+// check found stays the player (and is still judged by its record) for the startup grace from
+// the first failure; before the first launch, the watchdog waits as long; after that, a player
+// that cannot be seen is taken as gone. One line when a run of failures begins.
+TEST(Supervise, ATasklistWithoutAnAnswerKeepsWhatTheLastCheckSawForTheGrace) {
+    const std::string NO_ANSWER =
+        "tasklist gave no answer (exit status 1) - asking again at the next check";
+    const struct {
+        const char* name;
+        int fails_from, fails_to;  // the ticks (from 0) at which tasklist fails
+        int silent_from;           // the tick from which the adopted player writes nothing
+        std::vector<std::string> lines;
+        std::size_t alive;  // players running at the end
+    } cases[] = {
+        {"two checks without an answer: no second player", 10, 12, 99, {NO_ANSWER}, 1},
+        {"two runs of failures: a line for each", 10, 12, 99, {NO_ANSWER}, 1},
+        {"the kept player goes silent: the hang rule ends it",
+         10,
+         99,
+         10,
+         {NO_ANSWER, HUNG, spawned(1001)},
+         1},
+        {"failures that last the grace: taken as gone, a player of its own",
+         10,
+         99,
+         99,
+         {NO_ANSWER, spawned(1001)},
+         2},
+        {"no answer from the start: the first launch waits out the grace",
+         0,
+         99,
+         99,
+         {NO_ANSWER, spawned(1001)},
+         2},
+    };
+    for (const auto& c : cases) {
+        SimWorld world;
+        SimProcess& adopted = world.add_process({});
+        adopted.heartbeat = true;
+        world.create_dirs(DIR);
+        world.files[DIR + u"\\player.json"] = fakes::player_json(1000, world.wall_ms);
+        world.write_liveness(adopted);
+        const auto answers = world.tool_output;
+        int tick = 0;
+        const bool twice = std::string(c.name).find("two runs") != std::string::npos;
+        world.tool_output = [&](const fakes::ToolCall& call) {
+            const bool failing = (tick >= c.fails_from && tick < c.fails_to) ||
+                                 (twice && tick >= c.fails_to + 2 && tick < c.fails_to + 4);
+            if (call.name == u"tasklist" && failing) return fakes::tool_printed("", 1);
+            return answers(call);
+        };
+        Loop loop(world);
+        for (; tick < 40; ++tick) {
+            if (tick == c.silent_from) world.processes.at(1000).heartbeat = false;
+            loop.tick();
+        }
+        std::vector<std::string> want = c.lines;
+        if (twice) want.push_back(NO_ANSWER);
+        EXPECT_EQ(loop.messages(), want) << c.name;
+        EXPECT_EQ(world.alive_count(), c.alive) << c.name;
     }
 }
 

@@ -63,23 +63,62 @@ TEST(TasklistOutput, ThePidsOfTheRowsListedByImageName) {
                                            u"CSV"}));
 }
 
-TEST(Probes, RunTasklistAndApplyTheirOwnTest) {
-    MemWorld world;
-    world.tool_output = [](const ToolCall&) {
-        return std::optional<std::string>("\"p.exe\",\"12\"");
+// A run that failed is no answer, whatever its output holds; a message of the tool's own (in
+// any language) is the answer "nothing matches".
+TEST(TasklistOutput, ARunIsAnAnswerOnlyWhenItEndedWellWithRowsOrTheToolsMessage) {
+    using fakes::tool_printed;
+    const std::string row = "\"p.exe\",\"12\",\"Console\",\"1\",\"9 K\"\r\n";
+    const struct {
+        ToolOutput run;
+        std::optional<std::string> failure;
+    } cases[] = {
+        {tool_printed(row), std::nullopt},
+        {tool_printed(row + row), std::nullopt},
+        {tool_printed("INFO: No tasks are running which match the specified criteria.\r\n"),
+         std::nullopt},
+        {tool_printed("INFORMATION : aucune t\x82"
+                      "che en cours\r\n\r\n"),
+         std::nullopt},
+        {ToolOutput{ToolRun::NotStarted, {}, 0}, "could not be run"},
+        {ToolOutput{ToolRun::TimedOut, {}, 0}, "not done in time"},
+        {ToolOutput{ToolRun::Unreadable, {}, 0}, "output unreadable"},
+        {tool_printed(row, 1), "exit status 1"},
+        {tool_printed("", 1), "exit status 1"},  // the real tool's error is on standard error
+        {tool_printed("ERROR: Access denied.\r\n"), "reported an error"},
+        {tool_printed(row + "Error: the list was cut short\r\n"), "reported an error"},
+        {tool_printed(""), "output not understood"},  // Wine's own tasklist
+        {tool_printed("\r\n"), "output not understood"},
+        {tool_printed("\xFF\xFE garbage \"x\",12 \x80\n"), "output not understood"},
+        {tool_printed("INFO: one\r\nINFO: two\r\n"), "output not understood"},
     };
-    EXPECT_TRUE(pid_running(world, 12));
-    EXPECT_TRUE(pid_running_as(world, "p.exe", 12));
-    EXPECT_FALSE(pid_running_as(world, "p.exe", 1));  // "1" is in the output, but not quoted
-    EXPECT_TRUE(pid_running_as(world, "", 1));        // empty name: the bare-digit probe
-    ASSERT_EQ(world.tool_calls.size(), 4u);
+    for (const auto& c : cases) {
+        EXPECT_EQ(tasklist_failure(c.run), c.failure) << c.run.output;
+    }
+}
+
+TEST(Probes, RunTasklistAndSayRunningNotRunningOrUnknown) {
+    MemWorld world;
+    world.tool_output = [](const ToolCall&) { return fakes::tool_printed("\"p.exe\",\"12\""); };
+    const ProbeAnswer running{Seen::Running, {}}, not_running{Seen::NotRunning, {}};
+    EXPECT_EQ(pid_running(world, 12), running);
+    EXPECT_EQ(pid_running_as(world, "p.exe", 12), running);
+    EXPECT_EQ(pid_running_as(world, "p.exe", 1), not_running);  // "1" is there, but not quoted
+    EXPECT_EQ(pid_running_as(world, "", 1), running);           // empty name: the bare-digit probe
+    EXPECT_EQ(pids_running_as(world, "p.exe").pids, std::vector<std::uint32_t>{12});
+    ASSERT_EQ(world.tool_calls.size(), 5u);
     EXPECT_EQ(world.tool_calls[0], (ToolCall{u"tasklist", tasklist_args(12, "")}));
     EXPECT_EQ(world.tool_calls[1], (ToolCall{u"tasklist", tasklist_args(12, "p.exe")}));
     EXPECT_EQ(world.tool_calls[3], (ToolCall{u"tasklist", tasklist_args(1, "")}));
+    EXPECT_EQ(world.tool_calls[4], (ToolCall{u"tasklist", tasklist_image_args("p.exe")}));
 
-    world.tool_output = [](const ToolCall&) { return std::nullopt; };  // tool missing or hung
-    EXPECT_FALSE(pid_running(world, 12));
-    EXPECT_FALSE(pid_running_as(world, "p.exe", 12));
+    // The same output from a run that failed says nothing.
+    world.tool_output = [](const ToolCall&) { return fakes::tool_printed("\"p.exe\",\"12\"", 1); };
+    const ProbeAnswer unknown{Seen::Unknown, "exit status 1"};
+    EXPECT_EQ(pid_running(world, 12), unknown);
+    EXPECT_EQ(pid_running_as(world, "p.exe", 12), unknown);
+    EXPECT_EQ(pids_running_as(world, "p.exe").pids, std::nullopt);
+    EXPECT_EQ(pids_running_as(world, "p.exe").why, "exit status 1");
+    EXPECT_EQ(pids_running_as(world, "").pids, std::vector<std::uint32_t>{}) << "nothing to ask";
 }
 
 TEST(ForceEndProcess, FallsBackToTheImageNameOnlyWhenThePidRunFailsAndANameIsKnown) {

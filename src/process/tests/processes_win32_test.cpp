@@ -53,35 +53,48 @@ class ProcessControl : public testing::Test {
     ScratchWorld world_;
 };
 
+const ProbeAnswer RUNNING{Seen::Running, {}};
+const ProbeAnswer NOT_RUNNING{Seen::NotRunning, {}};
+
 TEST_F(ProcessControl, ProbesFindALiveProcessByPidAndByImageName) {
     Launched player = start_player();
     ASSERT_TRUE(player.started());
     const std::uint32_t pid = player.pid();
-    EXPECT_TRUE(pid_running(world_, pid));
-    EXPECT_TRUE(pid_running_as(world_, "test-player.exe", pid));
-    EXPECT_TRUE(pid_running_as(world_, "", pid));
-    EXPECT_FALSE(pid_running_as(world_, "other player.exe", pid));
+    EXPECT_EQ(pid_running(world_, pid), RUNNING);
+    EXPECT_EQ(pid_running_as(world_, "test-player.exe", pid), RUNNING);
+    EXPECT_EQ(pid_running_as(world_, "", pid), RUNNING);
+    EXPECT_EQ(pid_running_as(world_, "other player.exe", pid), NOT_RUNNING);
     player.end();
-    EXPECT_FALSE(pid_running(world_, pid));
-    EXPECT_FALSE(pid_running_as(world_, "test-player.exe", pid));
+    EXPECT_EQ(pid_running(world_, pid), NOT_RUNNING);
+    EXPECT_EQ(pid_running_as(world_, "test-player.exe", pid), NOT_RUNNING);
 }
 
-TEST_F(ProcessControl, AMissingToolIsNotRunAndTextOnStandardErrorDoesNotCount) {
-    EXPECT_EQ(world_.run_tool_output(u"no-such-tool", {}), std::nullopt);
+// A tool that cannot run, or whose answer is not tasklist's (rows on standard error, nothing
+// on standard output; or output that is neither rows nor a message), says nothing about the
+// process: the probe's answer is unknown, never "not running".
+TEST_F(ProcessControl, AMissingToolOrOutputThatIsNoAnswerLeavesTheProcessUnknown) {
+    EXPECT_EQ(world_.run_tool_output(u"no-such-tool", {}).run, ToolRun::NotStarted);
     EXPECT_EQ(world_.run_tool_status(u"no-such-tool", {}), std::nullopt);
     EXPECT_EQ(win32::find_program(u"tasklist", {}), std::nullopt);
     EXPECT_EQ(win32::find_program(u"tasklist", {Path(u"C:\\nowhere")}), std::nullopt);
 
     const std::uint32_t own = ::GetCurrentProcessId();
-    ASSERT_TRUE(pid_running(world_, own));
-    ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"stderr");
-    EXPECT_FALSE(pid_running(world_, own));
-}
-
-TEST_F(ProcessControl, UndecodableOutputIsStillSearchedForDigitsAndQuotes) {
-    ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"garbage");  // prints: FF FE garbage "x",12 80
-    EXPECT_TRUE(pid_running(world_, 12));
-    EXPECT_FALSE(pid_running_as(world_, "x.exe", 12));  // 12 is not quoted there
+    ASSERT_EQ(pid_running(world_, own), RUNNING);
+    const struct {
+        const wchar_t* mode;
+        std::uint32_t pid;
+        std::string image;
+    } cases[] = {
+        {L"stderr", own, ""},
+        {L"garbage", 12, ""},  // prints: FF FE garbage "x",12 80
+        {L"garbage", 12, "x.exe"},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv misbehave(L"TASKLIST_STANDIN_MODE", c.mode);
+        EXPECT_EQ(pid_running_as(world_, c.image, c.pid),
+                  (ProbeAnswer{Seen::Unknown, "output not understood"}))
+            << c.pid << " " << c.image;
+    }
 }
 
 // CPU time this process has used, in milliseconds.
@@ -100,7 +113,7 @@ TEST_F(ProcessControl, AToolThatHangsIsEndedAtTheBoundWithoutSpinning) {
     ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"hang");
     auto before = std::chrono::steady_clock::now();
     const std::uint64_t cpu_before = cpu_ms();
-    EXPECT_EQ(win32::run_tool_output(u"tasklist", {u"/NH"}, 3'000), std::nullopt);
+    EXPECT_EQ(win32::run_tool_output(u"tasklist", {u"/NH"}, 3'000).run, ToolRun::TimedOut);
     const std::uint64_t cpu = cpu_ms() - cpu_before;
     EXPECT_GE(std::chrono::steady_clock::now() - before, 3s);
     EXPECT_LT(cpu, 1'000u) << "CPU time while waiting 3 s for a silent tool";
@@ -111,16 +124,27 @@ TEST_F(ProcessControl, AToolThatHangsIsEndedAtTheBoundWithoutSpinning) {
     EXPECT_GE(std::chrono::steady_clock::now() - before, 1s);
 }
 
-// Output without end is not an answer: the run fails once it passes the cap, which a flood
-// reaches before the time bound would end it, and holds no more than the cap meanwhile.
+// Output without end is not an answer: the run fails once it passes the cap, and holds no more
+// than the cap meanwhile. The time bound here is longer than the test may take, so only the cap
+// can end this run.
 TEST_F(ProcessControl, AToolThatFloodsItsOutputIsEndedAtTheCap) {
     ScopedEnv mode(L"TASKLIST_STANDIN_MODE", L"flood");
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(world_.run_tool_output(u"tasklist", {u"/NH"}), std::nullopt);
-    EXPECT_LT(std::chrono::steady_clock::now() - before,
-              std::chrono::milliseconds(win32::TOOL_TIMEOUT_MS))
-        << "ended by the time bound, not by the cap";
-    EXPECT_FALSE(pid_running(world_, ::GetCurrentProcessId()));
+    EXPECT_EQ(win32::run_tool_output(u"tasklist", {u"/NH"}, 24 * 3'600'000).run,
+              ToolRun::Unreadable);
+}
+
+// A tool that reports an error (the stand-in does so as the real one does: an ERROR line on
+// standard error and status 1) says nothing about the process asked for.
+TEST_F(ProcessControl, ATasklistThatFailsAsTheRealOneDoesLeavesTheProcessUnknown) {
+    const std::wstring flag = own_folder() + L"\\tasklist-fails";
+    ASSERT_TRUE(fakes::put_file(flag, ""));
+    ScopedEnv fail(L"TASKLIST_STANDIN_FAIL_WHEN", flag.c_str());
+    const ToolOutput run =
+        world_.run_tool_output(u"tasklist", tasklist_args(::GetCurrentProcessId(), {}));
+    EXPECT_EQ(run, (ToolOutput{ToolRun::Ended, "", 1}));
+    EXPECT_EQ(pid_running(world_, ::GetCurrentProcessId()),
+              (ProbeAnswer{Seen::Unknown, "exit status 1"}));
+    ::DeleteFileW(flag.c_str());
 }
 
 TEST_F(ProcessControl, ForceEndByPidAndByImageNameAfterAFailedPidRun) {

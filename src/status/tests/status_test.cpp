@@ -25,6 +25,7 @@ TEST(StatusVerdict, EachSituationAndItsExitStatus) {
         NoLock,
         LockNotWatchdog,
         PlayerDown,
+        PlayerUnknown,
         Stale,
         NoLiveness,
         Closed,
@@ -42,6 +43,8 @@ TEST(StatusVerdict, EachSituationAndItsExitStatus) {
         {NoLock, Verdict::NoWatchdog, "no valid watchdog.lock"},
         {LockNotWatchdog, Verdict::NoWatchdog, "the pid in watchdog.lock is no watchdog"},
         {PlayerDown, Verdict::NeedsLook, "the player is not running"},
+        {PlayerUnknown, Verdict::NeedsLook,
+         "whether the player runs is unknown (tasklist: exit status 1)"},
         {Stale, Verdict::NeedsLook, "the liveness record is stale"},
         {NoLiveness, Verdict::NeedsLook, "liveness.json is missing"},
         {Closed, Verdict::NeedsLook, "an operator close is in force"},
@@ -66,6 +69,7 @@ TEST(StatusVerdict, EachSituationAndItsExitStatus) {
         }
         if (c.change == LockNotWatchdog) f.watchdog_running = false;
         if (c.change == PlayerDown) f.player_alive = false;
+        if (c.change == PlayerUnknown) f.player_alive = false, f.player_unknown = "exit status 1";
         if (c.change == Stale) f.liveness_fresh = false;
         if (c.change == NoLiveness) f.liveness = {}, f.liveness_fresh = false;
         if (c.change == Closed || c.change == ClosedAndNoWatchdog) f.close_in_force = true;
@@ -186,6 +190,16 @@ TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
          },
          Verdict::NoWatchdog,
          {"the pid in watchdog.lock is no watchdog"}},
+        {"tasklist gives no answer about the player",
+         [](SimWorld& w) {
+             w.tool_output = [answers = w.tool_output](const fakes::ToolCall& call) {
+                 const bool player =
+                     call.args.size() > 3 && call.args[3] == u"IMAGENAME eq player.exe";
+                 return player ? fakes::tool_printed("", 1) : answers(call);
+             };
+         },
+         Verdict::NeedsLook,
+         {"whether the player runs is unknown (tasklist: exit status 1)"}},
         {"liveness exactly one hang timeout old",
          [&](SimWorld& w) { w.write_liveness(w.processes.at(4100), w.wall_ms - 30'000); },
          Verdict::NeedsLook,
@@ -301,6 +315,17 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
     EXPECT_EQ(json.at("player").at("privateBytes"), nullptr);
     EXPECT_EQ(json.at("player").at("memoryLimitMb"), nullptr);
     EXPECT_EQ(json.at("player").at("windows"), nullptr);
+    EXPECT_EQ(json.at("player").at("running"), false);
+
+    // When tasklist gave no answer, whether the player runs is not known, and says so.
+    StatusFacts unknown = f;
+    unknown.player_unknown = "exit status 1";
+    const auto unknown_json =
+        nlohmann::json::parse(format_status_json(unknown, judge_status(unknown), fixed_time));
+    EXPECT_EQ(unknown_json.at("player").at("running"), nullptr);
+    EXPECT_NE(format_status_text(unknown, judge_status(unknown), fixed_time)
+                  .find("player: unknown (tasklist: exit status 1)\n"),
+              std::string::npos);
 
     // Within the bound a fleet tool keeps, the oldest of long log lines are left out.
     std::string log;
