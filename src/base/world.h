@@ -73,7 +73,7 @@ enum class WindowsAnswer { NoVisibleWindow, Answered, NoneAnswered };
 enum class EventLevel { Information, Warning, Error };
 
 // How taking a system-wide claim came out.
-enum class InstanceClaim { Owned, Taken, Unavailable };
+enum class InstanceClaim { Owned, Taken, Unavailable, Foreign };
 
 // What a path names, links followed.
 enum class PathKind { Missing, File, Folder, Other };
@@ -193,10 +193,11 @@ class Processes {
     // process cannot be opened or read.
     virtual std::optional<std::uint64_t> process_private_bytes(std::uint32_t pid) = 0;
 
-    // Takes the system-wide claim of this name and holds it until the process ends, however it
-    // ends: Owned when this process now holds it (also when a process that held it ended
-    // without letting go), Taken when another live process holds it, Unavailable when it
-    // cannot be had (no rights, any error).
+    // Takes the system-wide claim of this name, made to be this user's alone, and holds it until
+    // the process ends, however it ends: Owned when this process now holds it (also when a
+    // process that held it ended without letting go), Taken when another live process of this
+    // user holds it, Foreign when the name exists but is not this user's (another account made
+    // it first, or its owner cannot be read), Unavailable when it cannot be had (any error).
     virtual InstanceClaim claim_instance(std::u16string_view name) = 0;
 };
 

@@ -29,6 +29,8 @@ constexpr LineEvent LINE_EVENTS[] = {
     {"hang dump not written (", {1015, EventLevel::Warning}},
     {"another watchdog is live (pid=", {1016, EventLevel::Warning}},
     {"player already running (pid=", {1017, EventLevel::Information}},
+    {"tasklist gave no answer (", {1019, EventLevel::Warning}},
+    {"the single-instance claim is another account's", {1020, EventLevel::Warning}},
 };
 
 }  // namespace

@@ -70,7 +70,13 @@ bool claim_instance_lock(World& world) {
     const Path lock = join(*dir, LOCK_FILE);
     world.create_dirs(*dir);
     const std::string image = own_image_name(world);
-    if (world.claim_instance(instance_claim_name(*dir)) == InstanceClaim::Taken) {
+    const InstanceClaim claim = world.claim_instance(instance_claim_name(*dir));
+    if (claim == InstanceClaim::Foreign) {
+        // Any account can make a name in Global\ first; such an object says nothing about a
+        // watchdog of this user's, and must not keep one from starting.
+        log_line(world, "the single-instance claim is another account's - watchdog.lock decides");
+    }
+    if (claim == InstanceClaim::Taken) {
         for (std::uint64_t waited = 0;; ++waited) {
             if (const auto holder = live_lock_holder(world, lock, image)) {
                 log_rival(world, *holder);

@@ -107,24 +107,6 @@ std::optional<std::uint64_t> Win32World::process_private_bytes(std::uint32_t pid
     return win32::commit_charge(process.get());
 }
 
-InstanceClaim Win32World::claim_instance(std::u16string_view name) {
-    // Held for the life of the process: never closed, released by the system at its end.
-    static win32::UniqueHandle held;
-    const std::wstring wide = win32::to_wide(name);
-    win32::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, wide.c_str()));
-    if (!mutex) return InstanceClaim::Unavailable;
-    switch (::WaitForSingleObject(mutex.get(), 0)) {
-        case WAIT_OBJECT_0:
-        case WAIT_ABANDONED:  // its last owner ended without letting go
-            held = std::move(mutex);
-            return InstanceClaim::Owned;
-        case WAIT_TIMEOUT:
-            return InstanceClaim::Taken;
-        default:
-            return InstanceClaim::Unavailable;
-    }
-}
-
 ToolOutput Win32World::run_tool_output(std::u16string_view name,
                                        const std::vector<std::u16string>& args) {
     return win32::run_tool_output(name, args, win32::TOOL_TIMEOUT_MS);

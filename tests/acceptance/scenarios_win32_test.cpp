@@ -12,7 +12,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "process/lock.h"
 #include "scenario.h"
+
+// After <windows.h>, which scenario.h brings.
+#include <sddl.h>
 
 namespace wd {
 namespace {
@@ -486,6 +490,29 @@ TEST_F(Scenario, OfWatchdogsStartedTogetherExactlyOneSupervises) {
         EXPECT_EQ(file(L"watchdog.lock"), std::to_string(running[0])) << trial;
         EXPECT_EQ(player_pids().size(), 1u) << trial;
     }
+}
+
+// 8e. Any account can make the claim's name first, in Global\, and hold it with access for
+// everyone: here this test makes it, owned by another account (SYSTEM). It is no watchdog's
+// claim: the watchdog says so once, lets the lock file decide, and supervises.
+TEST_F(Scenario, AClaimMadeFirstByAnotherAccountDoesNotSilenceTheWatchdog) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:SYD:(A;;GA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_ATTRIBUTES everyone{sizeof everyone, descriptor, FALSE};
+    const std::u16string name = instance_claim_name(Path(watchdog_.begin(), watchdog_.end()));
+    const win32::UniqueHandle squatter(
+        ::CreateMutexW(&everyone, TRUE, std::wstring(name.begin(), name.end()).c_str()));
+    ::LocalFree(descriptor);
+    ASSERT_TRUE(squatter);
+
+    Launched& watchdog = start_watchdog();
+    ASSERT_TRUE(wait_for("spawned")) << log();
+    EXPECT_FALSE(watchdog.wait(0ms));
+    EXPECT_EQ(count("the single-instance claim is another account's - watchdog.lock decides"), 1u)
+        << log();
+    EXPECT_EQ(count("another watchdog"), 0u) << log();
+    EXPECT_EQ(file(L"watchdog.lock"), std::to_string(watchdog.pid()));
 }
 
 // 8d. A DLL planted beside the programs under the names of system DLLs they use, with Wine

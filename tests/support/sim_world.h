@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "mem_world.h"
 #include "process/probes.h"
+#include "process/windows.h"
 #include "record_texts.h"
 #include "state/paths.h"
 
@@ -35,6 +36,8 @@ struct SimProcess {
     std::optional<std::uint64_t> ended_at_ms;        // wall clock at which it was ended by force
     std::optional<std::uint64_t> private_bytes = 0;  // none: its memory cannot be read
     WindowsAnswer windows = WindowsAnswer::NoVisibleWindow;  // what its windows say when asked
+    // Or, when set, its windows one by one, judged as the real check judges them.
+    std::optional<std::vector<WindowSeen>> window_list;
 };
 
 class SimWorld : public MemWorld {
@@ -72,6 +75,7 @@ class SimWorld : public MemWorld {
     WindowsAnswer windows_of(std::uint32_t pid) override {
         const auto it = processes.find(pid);
         if (it == processes.end() || !it->second.alive) return WindowsAnswer::NoVisibleWindow;
+        if (it->second.window_list) return windows_answer(*it->second.window_list);
         return it->second.windows;
     }
 

@@ -44,6 +44,10 @@ TEST(Events, EachLineItsIdAndLevelAsTheMessageTableHasThem) {
         {"another watchdog is live (pid=4120); exiting", {1016, Warning}},
         {"player already running (pid=7) - waiting for its record", {1017, Information}},
         {"a line from a later version", {1018, Warning}},
+        {"tasklist gave no answer (exit status 1) - asking again at the next check",
+         {1019, Warning}},
+        {"the single-instance claim is another account's - watchdog.lock decides",
+         {1020, Warning}},
     };
     const std::map<EventLevel, std::string> severity{
         {Information, "Informational"}, {Warning, "Warning"}, {Error, "Error"}};

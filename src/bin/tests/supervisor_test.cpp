@@ -719,12 +719,21 @@ TEST(Supervise, AFrozenScreenWithAFreshRecordIsEndedOnceNoWindowHasAnsweredLongE
         std::uint64_t hang_dumps;
         std::vector<WindowsAnswer> answers;
         std::vector<std::string> said;
+        // Its windows one by one: a visible one that answers or not, or, once Windows has
+        // put a ghost in its place, a hidden one that Windows reports hung.
+        bool ghosted = false;
     } cases[] = {
         {"frozen for four intervals",
          10,
          0,
          {NoneAnswered, NoneAnswered, NoneAnswered, NoneAnswered, NoneAnswered},
          {"player not responding (no window answered for 12s) - killing", spawned(1001)}},
+        {"frozen, and hidden by Windows behind its ghost window: still not responding",
+         10,
+         0,
+         {Answered, NoneAnswered, NoneAnswered, NoneAnswered, NoneAnswered, NoneAnswered},
+         {"player not responding (no window answered for 12s) - killing", spawned(1001)},
+         true},
         {"with hang dumps on, dumped first",
          10,
          1,
@@ -754,7 +763,14 @@ TEST(Supervise, AFrozenScreenWithAFreshRecordIsEndedOnceNoWindowHasAnsweredLongE
         loop.ticks(24);  // past the grace
         EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1000)}) << c.name;
         for (const WindowsAnswer answer : c.answers) {
-            world.processes.at(1000).windows = answer;
+            auto& player = world.processes.at(1000);
+            player.windows = answer;
+            if (c.ghosted) {
+                // A window hidden by the ghost of a hung one, and a hidden one of its own.
+                const WindowSeen shown{true, false, answer == Answered};
+                const WindowSeen ghosted{false, true, false};
+                player.window_list = {answer == Answered ? shown : ghosted, WindowSeen{}};
+            }
             loop.tick();
         }
         EXPECT_EQ(loop.messages(), c.said) << c.name;

@@ -93,6 +93,8 @@ TEST(InstanceClaimName, OneNamePerFolderWhateverItsCaseOrSeparators) {
 // The claim comes first: taken, the holder is named from the lock it writes (waiting for it a
 // while), and nothing is written; a claim that cannot be had leaves the lock to decide.
 TEST(ClaimInstanceLock, TheClaimDecidesBeforeTheLock) {
+    const std::string FOREIGN =
+        "the single-instance claim is another account's - watchdog.lock decides";
     const struct {
         const char* name;
         InstanceClaim claim;
@@ -100,19 +102,58 @@ TEST(ClaimInstanceLock, TheClaimDecidesBeforeTheLock) {
         int lock_appears_at_read;  // the holder writes "4120" before this read of the lock (0:
                                    // never)
         bool runs;
-        std::string line;
+        std::vector<std::string> lines;
         std::size_t sleeps;
     } cases[] = {
-        {"taken, the holder named in the lock", InstanceClaim::Taken, "4120", 0, false,
-         "another watchdog is live (pid=4120); exiting", 0},
-        {"taken, the holder's lock written a moment later", InstanceClaim::Taken, std::nullopt, 3,
-         false, "another watchdog is live (pid=4120); exiting", 2},
-        {"taken, a stale lock the holder has not replaced yet", InstanceClaim::Taken, "77", 2,
-         false, "another watchdog is live (pid=4120); exiting", 1},
-        {"taken, no holder named within the wait", InstanceClaim::Taken, std::nullopt, 0, false,
-         "another watchdog is live (pid=0); exiting", CLAIM_HOLDER_WAIT_SECS},
+        {"taken, the holder named in the lock",
+         InstanceClaim::Taken,
+         "4120",
+         0,
+         false,
+         {"another watchdog is live (pid=4120); exiting"},
+         0},
+        {"taken, the holder's lock written a moment later",
+         InstanceClaim::Taken,
+         std::nullopt,
+         3,
+         false,
+         {"another watchdog is live (pid=4120); exiting"},
+         2},
+        {"taken, a stale lock the holder has not replaced yet",
+         InstanceClaim::Taken,
+         "77",
+         2,
+         false,
+         {"another watchdog is live (pid=4120); exiting"},
+         1},
+        {"taken, no holder named within the wait",
+         InstanceClaim::Taken,
+         std::nullopt,
+         0,
+         false,
+         {"another watchdog is live (pid=0); exiting"},
+         CLAIM_HOLDER_WAIT_SECS},
         {"cannot be had: the lock alone decides, here for this watchdog",
-         InstanceClaim::Unavailable, "77", 0, true, "", 0},
+         InstanceClaim::Unavailable,
+         "77",
+         0,
+         true,
+         {},
+         0},
+        {"another account's: said, and the lock alone decides, here for this watchdog",
+         InstanceClaim::Foreign,
+         "77",
+         0,
+         true,
+         {FOREIGN},
+         0},
+        {"another account's, and a live watchdog of this user's named in the lock",
+         InstanceClaim::Foreign,
+         "4120",
+         0,
+         false,
+         {FOREIGN, "another watchdog is live (pid=4120); exiting"},
+         0},
     };
     for (const auto& c : cases) {
         SimWorld world;
@@ -134,9 +175,11 @@ TEST(ClaimInstanceLock, TheClaimDecidesBeforeTheLock) {
             EXPECT_EQ(world.files.count(LOCK) ? std::optional(world.files[LOCK]) : std::nullopt,
                       c.lock)
                 << c.name;
-            EXPECT_EQ(world.stderr_text, "[" + std::to_string(world.wall_ms) + "] " + c.line + "\n")
-                << c.name;
         }
+        std::string said;
+        for (const auto& line : c.lines)
+            said += "[" + std::to_string(world.wall_ms) + "] " + line + "\n";
+        EXPECT_EQ(world.stderr_text, said) << c.name;
     }
 }
 
