@@ -51,6 +51,12 @@ std::vector<Path> program_search_folders() {
     return folders;
 }
 
+std::vector<Path> tool_search_folders() {
+    std::vector<Path> folders;
+    if (auto system = folder_from(system_directory)) folders.push_back(std::move(*system));
+    return folders;
+}
+
 std::optional<Path> find_program(std::u16string_view name, const std::vector<Path>& folders) {
     const Path file = bare_name_with_exe(name);
     for (const auto& folder : folders) {

@@ -91,9 +91,20 @@ std::optional<std::int64_t> Win32World::session_logon_time() {
 }
 
 void Win32World::report_event(std::uint32_t identifier, EventLevel level, std::string_view text) {
-    // Registered once and kept: the handle is the process's for its life.
-    static const HANDLE source = ::RegisterEventSourceW(nullptr, L"Vellumbeacon Watchdog");
-    if (source == nullptr) return;
+    // Registered once and kept: the handle is the process's for its life. A registration that
+    // failed (the event log service not up yet at logon) is tried again, at most once a minute.
+    constexpr ULONGLONG RETRY_MS = 60'000;
+    static HANDLE source = nullptr;
+    static std::optional<ULONGLONG> failed_at;
+    if (source == nullptr) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (failed_at && now - *failed_at < RETRY_MS) return;
+        source = ::RegisterEventSourceW(nullptr, L"Vellumbeacon Watchdog");
+        if (source == nullptr) {
+            failed_at = now;
+            return;
+        }
+    }
     WORD type = EVENTLOG_INFORMATION_TYPE;
     if (level == EventLevel::Warning) type = EVENTLOG_WARNING_TYPE;
     if (level == EventLevel::Error) type = EVENTLOG_ERROR_TYPE;

@@ -149,7 +149,7 @@ bool drain(HANDLE out, HANDLE err, std::string& output, ULONGLONG deadline) {
 ToolOutput run_tool_output(std::u16string_view name, const std::vector<std::u16string>& args,
                            std::uint32_t timeout_ms) {
     const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-    const auto program = find_program(name, program_search_folders());
+    const auto program = find_program(name, tool_search_folders());
     if (!program) return {ToolRun::NotStarted, {}, 0};
     auto out = make_pipe();
     auto err = make_pipe();
@@ -190,7 +190,7 @@ ToolOutput run_tool_output(std::u16string_view name, const std::vector<std::u16s
 std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
                                              const std::vector<std::u16string>& args,
                                              std::uint32_t timeout_ms) {
-    const auto program = find_program(name, program_search_folders());
+    const auto program = find_program(name, tool_search_folders());
     if (!program) return std::nullopt;
     STARTUPINFOW si{};
     si.cb = sizeof si;

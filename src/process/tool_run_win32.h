@@ -1,6 +1,6 @@
-// Bounded runs of the system tools (tasklist, taskkill): found by bare name, started without a
-// window, waited for without spinning, ended when they take too long. Win32World runs them
-// with TOOL_TIMEOUT_MS; tests give shorter bounds.
+// Bounded runs of the system tools (tasklist, taskkill): found by bare name in the system folder
+// alone, started without a window, waited for without spinning, ended when they take too long.
+// Win32World runs them with TOOL_TIMEOUT_MS; tests give shorter bounds.
 #pragma once
 
 #include <cstddef>

@@ -81,6 +81,7 @@ class Scenario : public testing::Test {
         L"TEST_PLAYER_TRACE",
         L"TEST_PLAYER_HEARTBEAT_MS",
         L"TASKLIST_STANDIN_FAIL_WHEN",
+        L"TASKLIST_STANDIN_MARK",
     };
 
     void SetUp() override {

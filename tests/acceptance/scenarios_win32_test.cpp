@@ -517,8 +517,10 @@ TEST_F(Scenario, AClaimMadeFirstByAnotherAccountDoesNotSilenceTheWatchdog) {
 
 // 8d. A DLL planted beside the programs under the names of system DLLs they use, with Wine
 // told to prefer such copies, never runs: the watchdog starts and dumps a hung player through
-// the system's own dbghelp, and the status report runs, without loading it.
-TEST_F(Scenario, ADllPlantedBesideTheProgramsIsNeverLoaded) {
+// the system's own dbghelp, and the status report runs, without loading it. Nor does a
+// tasklist.exe planted there: both programs run the system's (the stand-in in the prefix's
+// system folder), which marks each run with its own path.
+TEST_F(Scenario, ADllOrToolPlantedBesideTheProgramsIsNeverLoadedOrRun) {
     const std::wstring folder = own_folder() + L"\\planted";
     remove_tree(folder);
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
@@ -530,6 +532,11 @@ TEST_F(Scenario, ADllPlantedBesideTheProgramsIsNeverLoaded) {
         ASSERT_TRUE(
             ::CopyFileW((own_folder() + L"\\planted.dll").c_str(), (folder + dll).c_str(), FALSE));
     }
+    ASSERT_TRUE(::CopyFileW((own_folder() + L"\\tasklist.exe").c_str(),
+                            (folder + L"\\tasklist.exe").c_str(), FALSE));
+    const std::wstring tool_runs = own_folder() + L"\\scenario-tool-runs";
+    ::DeleteFileW(tool_runs.c_str());
+    set(L"TASKLIST_STANDIN_MARK", tool_runs);
     const std::wstring marker = folder + L"\\planted-dll-ran";
     // Wine takes its own builtin DLLs unless told to prefer a native copy: told so here for
     // these two programs only, as WINEDLLOVERRIDES=dbghelp,wtsapi32=n,b would for a shell.
@@ -566,6 +573,11 @@ TEST_F(Scenario, ADllPlantedBesideTheProgramsIsNeverLoaded) {
     EXPECT_TRUE(status.status.has_value());
     EXPECT_NE(status.out.find("\"watchdog\""), std::string::npos) << status.out << status.err;
     EXPECT_FALSE(exists(marker)) << "the planted DLL ran";
+    // Each run of the stand-in added the path of the copy that ran: never the planted one.
+    const std::string runs = get_file(tool_runs).value_or("");
+    ::DeleteFileW(tool_runs.c_str());
+    EXPECT_NE(runs.find("\\system32\\tasklist.exe\n"), std::string::npos) << runs;
+    EXPECT_EQ(runs.find("\\planted\\"), std::string::npos) << runs;
     remove_tree(folder);
 }
 

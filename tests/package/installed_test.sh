@@ -37,10 +37,6 @@ log=$data/watchdog.log
 signage=$prefix/drive_c/Signage
 mkdir -p "$signage"
 cp "$build/test-player.exe" "$signage/player.exe"
-# Wine's own tasklist lists nothing: the stand-in takes the system's place here, loaded
-# instead of Wine's built-in one by every process of the test.
-cp "$build/tasklist.exe" "$prefix/drive_c/windows/system32/tasklist.exe"
-export WINEDLLOVERRIDES=tasklist.exe=n
 script=$work/player-script.txt
 : >"$script"
 export TEST_PLAYER_SCRIPT
@@ -102,16 +98,27 @@ await 1 "player exited (code 5)"
 : >"$script"
 echo "started at logon from the Startup folder: $(lines 'spawned player') launches, $(lines 'player exited (code 5)') crashes relaunched"
 
+# Waits until the player the running watchdog launched last has written its player.json, which
+# it does once it has read its script: a script written after that is for the next player only.
+await_player_started() {
+    local running waited=0
+    # The pid of the last launch since the last start of a watchdog (none yet: empty).
+    last_launch() {
+        awk '/vellumbeacon-watchdog started/ { pid = "" }
+             match($0, /spawned player pid=[0-9]+/) { pid = substr($0, RSTART + 19, RLENGTH - 19) }
+             END { print pid }' "$log" 2>/dev/null
+    }
+    until running=$(last_launch) && [ -n "$running" ] &&
+        grep -Eq "\"pid\":$running[,}]" "$data/player.json" 2>/dev/null; do
+        sleep 0.5
+        waited=$((waited + 1))
+        [ $waited -lt 1200 ] || fail "no player launched since the start wrote player.json within 600 s"
+    done
+}
+
 # No record and no override: nothing beside the installed watchdog is ever the player. The
 # record goes once the running player has written it (it writes it once, as it starts).
-await 1 "spawned player"
-running=$(grep -o 'spawned player pid=[0-9]*' "$log" | tail -n 1 | cut -d= -f2)
-waited=0
-until grep -Eq "\"pid\":$running[,}]" "$data/player.json" 2>/dev/null; do
-    sleep 0.5
-    waited=$((waited + 1))
-    [ $waited -lt 1200 ] || fail "player $running wrote no player.json within 600 s"
-done
+await_player_started
 rm -f "$data/player.json"
 wine taskkill /F /IM player.exe >/dev/null 2>&1 </dev/null || true
 await 3 "cannot resolve player exe (no player.json / override / sibling)"
@@ -135,6 +142,7 @@ else
     echo "upgraded while running: watchdog.exe replaced at the restart"
 fi
 crash_player() {
+    await_player_started
     printf 'EXIT_AFTER_MS=500\nEXIT_CODE=%s\n' "$1" >"$script"
     local launched
     launched=$(lines "spawned player")

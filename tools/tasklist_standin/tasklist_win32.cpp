@@ -1,10 +1,12 @@
 // tasklist.exe stand-in for tests under Wine, whose own tasklist prints nothing. Answers
 // /FI "PID eq <n>", /FI "IMAGENAME eq <name>", /NH and /FO CSV as Windows does, from a real
 // process snapshot, and fails as the real tool does: an "ERROR:" line on standard error and
-// status 1, never a "no tasks" answer it could not know. Lives only in the build tree; never
-// installed. TASKLIST_STANDIN_MODE=hang|flood|garbage|stderr makes it misbehave for tests, and
-// so does TASKLIST_STANDIN_FAIL_WHEN naming a file that exists (it then fails, and adds a line to
+// status 1, never a "no tasks" answer it could not know. For tests only, never shipped: they
+// install it in the Wine prefix's system folder (scripts/wine-run), where the programs under
+// test run it from. TASKLIST_STANDIN_MODE=hang|flood|garbage|stderr makes it misbehave, and so
+// does TASKLIST_STANDIN_FAIL_WHEN naming a file that exists (it then fails, and adds a line to
 // that file), which a test can create and delete while the program that runs the tool goes on.
+// TASKLIST_STANDIN_MARK names a file to which each run adds the path of the copy that ran.
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -25,9 +27,24 @@ bool starts_with_nocase(const std::string& s, const std::string& prefix) {
     return s.size() >= prefix.size() && wd::equals_ascii_nocase(s.substr(0, prefix.size()), prefix);
 }
 
+// Appends this program's own path to the file TASKLIST_STANDIN_MARK names, when it names one:
+// a test can tell which copy of the stand-in ran.
+void mark_run() {
+    wchar_t mark[MAX_PATH] = L"";
+    const DWORD n = ::GetEnvironmentVariableW(L"TASKLIST_STANDIN_MARK", mark, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    const auto own = wd::win32::module_path();
+    if (!own) return;
+    wd::win32::UniqueFile file(::CreateFileW(mark, FILE_APPEND_DATA,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) wd::win32::write_all(file.get(), wd::utf16_to_utf8_lossy(*own) + "\n");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    mark_run();
     wchar_t mode[32] = L"";
     ::GetEnvironmentVariableW(L"TASKLIST_STANDIN_MODE", mode, 32);
     const std::wstring misbehave = mode;

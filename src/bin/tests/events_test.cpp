@@ -46,8 +46,7 @@ TEST(Events, EachLineItsIdAndLevelAsTheMessageTableHasThem) {
         {"a line from a later version", {1018, Warning}},
         {"tasklist gave no answer (exit status 1) - asking again at the next check",
          {1019, Warning}},
-        {"the single-instance claim is another account's - watchdog.lock decides",
-         {1020, Warning}},
+        {"the single-instance claim is another account's - watchdog.lock decides", {1020, Warning}},
     };
     const std::map<EventLevel, std::string> severity{
         {Information, "Informational"}, {Warning, "Warning"}, {Error, "Error"}};
@@ -67,6 +66,26 @@ TEST(Events, EachLineItsIdAndLevelAsTheMessageTableHasThem) {
         if (line.starts_with("Severity=")) table[id] = line.substr(9);
     }
     EXPECT_EQ(table, written);
+}
+
+// What an event shows is the line as written, however long it is and whatever it holds.
+TEST(Events, ALongLineIsCutAndTwoPercentSignsShowAsWritten) {
+    const std::string zwsp = "\xE2\x80\x8B";
+    const std::string e_acute = "\xC3\xA9";  // two bytes, one character
+    const struct {
+        std::string line;
+        std::string text;
+    } rows[] = {
+        {"spawned player pid=7 (C:\\Signage\\player.exe)",
+         "spawned player pid=7 (C:\\Signage\\player.exe)"},
+        {"spawn failed (C:\\100%%1 player.exe): x",
+         "spawn failed (C:\\100%" + zwsp + "%1 player.exe): x"},
+        {"%%%", "%" + zwsp + "%" + zwsp + "%"},
+        {"50% done", "50% done"},
+        {std::string(5000, 'x'), std::string(MAX_EVENT_CHARS, 'x')},
+        {std::string(3999, 'x') + e_acute + e_acute, std::string(3999, 'x') + e_acute},
+    };
+    for (const auto& row : rows) EXPECT_EQ(event_text(row.line), row.text) << row.line;
 }
 
 // With the setting on, every line is also an event (the rival's too), and a line repeated at

@@ -1,5 +1,5 @@
 // Tools, probes and the player child against real processes under Wine. The tasklist
-// stand-in built beside this test is the one the tool search finds first.
+// stand-in is the one in the prefix's system folder, where the tools are run from.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -160,6 +160,17 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
                         "(1765000060000)\n"),
               std::string::npos)
         << text;
+
+    // Control characters in what the files hold are shown escaped, never sent to the console.
+    StatusFacts hostile = f;
+    hostile.last_recovery.value->what = "player exited\nstatus: healthy\x1b[2J\x7f";
+    hostile.log_tail.value = {"[1764990000000] a\rb\tc"};
+    const std::string escaped = format_status_text(hostile, judge_status(hostile), fixed_time);
+    EXPECT_NE(escaped.find("last recovery: player exited\\nstatus: healthy\\u001b[2J\\u007f at "),
+              std::string::npos)
+        << escaped;
+    EXPECT_NE(escaped.find("  local(1764990000000) [1764990000000] a\\rb\\tc\n"), std::string::npos)
+        << escaped;
 }
 
 // The report gathered from the machine judges by the watchdog's own rules and settings.
