@@ -1,10 +1,6 @@
 // The single-instance claim for Win32World: a named mutex made to be this user's alone, held
 // for the life of the process. Any account can create a name in Global\ first, so a mutex
 // found under the name counts only when this user owns it.
-#include <sddl.h>
-
-#include <aclapi.h>
-
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +8,10 @@
 
 #include "base/win32.h"
 #include "base/win32_world.h"
+
+// After <windows.h>, which base/win32.h brings.
+#include <aclapi.h>
+#include <sddl.h>
 
 namespace wd {
 namespace {
