@@ -34,10 +34,7 @@ TEST(Settings, TheHangDumpTimeoutIsReadOnlyWithDumpsOn) {
         std::uint64_t want_ms;
     } cases[] = {
         {u"2", u"60", 60'000},
-        {u"2", u"+0", 0},
         {u"2", u"60s", 10'000},
-        {u"2", u" 60", 10'000},
-        {u"2", u"18446744073709551615", U64_MAX},
         {u"0", u"60", 10'000},
         {u"", u"60", 10'000},
     };

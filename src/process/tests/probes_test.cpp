@@ -73,7 +73,6 @@ TEST(TasklistOutput, ARunIsAnAnswerOnlyWhenItEndedWellWithRowsOrTheToolsMessage)
         std::optional<std::string> failure;
     } cases[] = {
         {tool_printed(row), std::nullopt},
-        {tool_printed(row + row), std::nullopt},
         {tool_printed("INFO: No tasks are running which match the specified criteria.\r\n"),
          std::nullopt},
         {tool_printed("INFORMATION : aucune t\x82"
@@ -83,11 +82,9 @@ TEST(TasklistOutput, ARunIsAnAnswerOnlyWhenItEndedWellWithRowsOrTheToolsMessage)
         {ToolOutput{ToolRun::TimedOut, {}, 0}, "not done in time"},
         {ToolOutput{ToolRun::Unreadable, {}, 0}, "output unreadable"},
         {tool_printed(row, 1), "exit status 1"},
-        {tool_printed("", 1), "exit status 1"},  // the real tool's error is on standard error
         {tool_printed("ERROR: Access denied.\r\n"), "reported an error"},
         {tool_printed(row + "Error: the list was cut short\r\n"), "reported an error"},
         {tool_printed(""), "output not understood"},  // Wine's own tasklist
-        {tool_printed("\r\n"), "output not understood"},
         {tool_printed("\xFF\xFE garbage \"x\",12 \x80\n"), "output not understood"},
         {tool_printed("INFO: one\r\nINFO: two\r\n"), "output not understood"},
     };
