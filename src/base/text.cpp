@@ -212,4 +212,33 @@ bool equals_ascii_nocase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string escape_controls(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+            continue;
+        }
+        switch (c) {
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default: {
+                static constexpr char HEX[] = "0123456789abcdef";
+                out += "\\u00";
+                out += HEX[byte >> 4];
+                out += HEX[byte & 0xf];
+            }
+        }
+    }
+    return out;
+}
+
 }  // namespace wd

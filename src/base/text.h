@@ -34,4 +34,9 @@ std::optional<std::uint64_t> parse_unsigned_decimal(std::u16string_view text, st
 // ASCII-only case-insensitive equality.
 bool equals_ascii_nocase(std::string_view a, std::string_view b);
 
+// The text with its control characters escaped as JSON escapes them (\n, \t, \u001b, ...), so
+// that a file's bytes shown on a terminal cannot move the cursor, clear the screen or forge a
+// line.
+std::string escape_controls(std::string_view text);
+
 }  // namespace wd

@@ -39,10 +39,7 @@ class Win32World : public World {
     std::uint32_t current_pid() override;
     std::optional<Path> own_exe_path() override;
     SpawnResult spawn_process(const Path& program) override;
-    ToolOutput run_tool_output(std::u16string_view name,
-                               const std::vector<std::u16string>& args) override;
-    std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
-                                                 const std::vector<std::u16string>& args) override;
+    ToolOutput run_tool(std::u16string_view name, const std::vector<std::u16string>& args) override;
     // MiniDumpWriteDump on a thread of its own; one dump at a time (dbghelp is single-threaded),
     // a second is refused with ERROR_BUSY while the first still runs.
     std::unique_ptr<DumpJob> start_dump(std::uint32_t pid, const Path& file) override;
@@ -54,8 +51,7 @@ class Win32World : public World {
 
     // The session: environment, standard error, the roaming folder, the logon time, the taskbar.
     std::optional<std::u16string> env(std::u16string_view name) override;
-    std::optional<Path> roaming_app_data() override;
-    std::optional<Path> local_app_data() override;
+    std::optional<Path> known_folder(KnownFolder which) override;
     std::optional<std::int64_t> session_logon_time() override;
     void show_taskbar() override;
     // ReportEventW under the source "Vellumbeacon Watchdog", registered at the first event.

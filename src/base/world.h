@@ -28,25 +28,18 @@ struct ChildEnded {
 struct ChildPollFailed {};
 using ChildPoll = std::variant<ChildRunning, ChildEnded, ChildPollFailed>;
 
-// How a bounded wait for a child's end came out.
-enum class ChildWait { Ended, TimedOut, Failed };
-
 // A process this program started. Destroying it releases its handles and leaves the process
 // itself alone.
 class ChildProcess {
   public:
     virtual ~ChildProcess() = default;
     virtual std::uint32_t pid() const = 0;
-    // Never waits.
-    virtual ChildPoll poll() = 0;
-    // Blocks for up to `ms` milliseconds, less when the process ends first. A wait that fails
-    // still takes its `ms`, as a plain sleep would, and says Failed.
-    virtual ChildWait wait_for_exit(std::uint32_t ms) = 0;
+    // Blocks for up to `ms` milliseconds (0: never), less when the process ends first: running
+    // at the end of the wait, ended with its exit code, or failed. A wait that fails still
+    // takes its `ms`, as a plain sleep would.
+    virtual ChildPoll wait_for_exit(std::uint32_t ms) = 0;
     // Ends the process by force with exit code 1 and waits (bounded) for it to be gone.
     virtual void terminate_and_wait() = 0;
-    // Its private memory (the commit charge) in bytes, read through the handle held; none when
-    // it cannot be read.
-    virtual std::optional<std::uint64_t> private_bytes() = 0;
 };
 
 // Where a dump stands after a wait: still being written, whole on disk, or stopped by `error`.
@@ -74,6 +67,10 @@ enum class EventLevel { Information, Warning, Error };
 
 // How taking a system-wide claim came out.
 enum class InstanceClaim { Owned, Taken, Unavailable, Foreign };
+
+// The user's folders the watchdog keeps its files in: the roaming application-data folder,
+// and the local one, which stays on this machine when the profile roams.
+enum class KnownFolder { RoamingAppData, LocalAppData };
 
 // What a path names, links followed.
 enum class PathKind { Missing, File, Folder, Other };
@@ -176,21 +173,17 @@ class Processes {
 
     // Runs a system tool by bare name ("tasklist") with the arguments, standard input from the
     // null device: its standard output and exit status, or how the run failed.
-    virtual ToolOutput run_tool_output(std::u16string_view name,
-                                       const std::vector<std::u16string>& args) = 0;
-
-    // Runs a system tool with the watchdog's standard handles; its exit status, or none when it
-    // could not be run or had to be ended for running too long.
-    virtual std::optional<std::uint32_t> run_tool_status(
-        std::u16string_view name, const std::vector<std::u16string>& args) = 0;
+    virtual ToolOutput run_tool(std::u16string_view name,
+                                const std::vector<std::u16string>& args) = 0;
 
     // Starts writing a minidump of the process (its threads with their information, its
     // modules and its unloaded modules, not its memory) into `file`, which it creates. Never
     // null: a dump that cannot start is a job that has already failed.
     virtual std::unique_ptr<DumpJob> start_dump(std::uint32_t pid, const Path& file) = 0;
 
-    // The private memory of the process in bytes, as ChildProcess::private_bytes; none when the
-    // process cannot be opened or read.
+    // The private memory of the process (its commit charge) in bytes; none when the process
+    // cannot be opened or read. A pid whose process handle this program holds (its child's)
+    // cannot be reused meanwhile.
     virtual std::optional<std::uint64_t> process_private_bytes(std::uint32_t pid) = 0;
 
     // Takes the system-wide claim of this name, made to be this user's alone, and holds it until
@@ -210,12 +203,8 @@ class Session {
     // The variable's value as raw UTF-16 (possibly ill-formed), none when it is not set.
     virtual std::optional<std::u16string> env(std::u16string_view name) = 0;
 
-    // The current user's roaming application-data folder, none when it cannot be had.
-    virtual std::optional<Path> roaming_app_data() = 0;
-
-    // The current user's local application-data folder, which stays on this machine when the
-    // profile roams; none when it cannot be had.
-    virtual std::optional<Path> local_app_data() = 0;
+    // The current user's folder of that kind, none when it cannot be had.
+    virtual std::optional<Path> known_folder(KnownFolder which) = 0;
 
     // The logon time of the session (the system's 100 ns ticks), none when it cannot be had
     // or is 0.

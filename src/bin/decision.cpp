@@ -6,6 +6,10 @@
 
 namespace wd {
 
+std::uint64_t elapsed_ms(std::uint64_t from_ns, std::uint64_t to_ns) {
+    return to_ns >= from_ns ? (to_ns - from_ns) / 1'000'000 : 0;
+}
+
 std::uint64_t age_ms(std::uint64_t now_ms, std::uint64_t then_ms) {
     return now_ms >= then_ms ? now_ms - then_ms : 0;
 }
@@ -83,93 +87,6 @@ NotRespondingRun track_not_responding(const NotRespondingRun& before,
     const std::uint64_t since =
         before.since_ns && before.pid == reading->pid ? *before.since_ns : now_ns;
     return {reading->pid, since, now_ns >= since ? (now_ns - since) / 1'000'000 : 0};
-}
-
-namespace {
-
-// The first launch, within the startup grace from the watchdog's own start.
-bool in_first_launch_window(const TickFacts& facts, const WatchdogConfig& config) {
-    return !facts.launched_before && facts.since_launch_ms < config.startup_grace_ms;
-}
-
-struct Choice {
-    TickAction action;
-    TickReason reason;
-};
-
-Choice decide_action(const TickFacts& facts, const WatchdogConfig& config,
-                     const OverMemoryRun& over_memory, const NotRespondingRun& not_responding) {
-    using enum TickAction;
-    using enum TickReason;
-    const auto launch = [&](TickReason reason) -> Choice {
-        if (in_first_launch_window(facts, config)) {
-            if (facts.self_started_pid) return {AwaitPlayer, SelfStarted};
-            if (facts.player_unseen) return {Idle, PlayerUnseen};
-        }
-        return {Launch, reason};
-    };
-    switch (facts.update.kind) {
-        case UpdateKind::WithinGrace:
-            return {Idle, UpdateYoung};
-        case UpdateKind::PastGrace:
-            if (facts.player_alive) return {Idle, UpdateOverdueAlive};
-            if (facts.verify_launch_for_ms == facts.update.started_at_ms) {
-                return {Idle, UpdateLaunchMade};
-            }
-            return launch(UpdateOverdue);
-        case UpdateKind::NoUpdate:
-            break;
-    }
-    if (!facts.player_alive) return launch(NoPlayer);
-    // The startup grace spares a player that is silent, frozen or over the memory ceiling alike.
-    const bool starting = facts.since_launch_ms < config.startup_grace_ms;
-    const bool adopted_starting =
-        facts.adopted_started_at_ms &&
-        within_window(facts.now_ms, *facts.adopted_started_at_ms, config.startup_grace_ms);
-    if (facts.liveness_fresh) {
-        const bool past_graces = !starting && !adopted_starting;
-        if (config.not_responding_ms != 0 && not_responding.since_ns &&
-            not_responding.for_ms >= config.not_responding_ms && past_graces) {
-            return {EndAndRelaunch, NotResponding};
-        }
-        if (over_memory.checks >= OVER_MEMORY_CHECKS_TO_END && past_graces) {
-            return {EndAndRelaunch, MemoryOverLimit};
-        }
-        return {Idle, Healthy};
-    }
-    if (facts.clock_jumped) return {Idle, ClockJumped};
-    if (starting) return {Idle, StartupGrace};
-    if (adopted_starting) return {Idle, AdoptedGrace};
-    return {EndAndRelaunch, LivenessStale};
-}
-
-}  // namespace
-
-TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config) {
-    // A stand-down looks at nothing: the over-ceiling run waits for the next check, and a
-    // not-responding run is broken (its windows were not asked).
-    if (facts.close == CloseDecision::StandDown) {
-        return {TickAction::StandDown, TickReason::Closed, facts.over_memory_before, {}};
-    }
-    const OverMemoryRun over_memory =
-        count_over_memory(facts.over_memory_before, facts.memory, config.memory_limit_mb);
-    const NotRespondingRun not_responding =
-        track_not_responding(facts.not_responding_before, facts.windows, facts.now_ns);
-    const Choice choice = decide_action(facts, config, over_memory, not_responding);
-    return {choice.action, choice.reason, over_memory, not_responding};
-}
-
-bool wants_self_started_look(const TickFacts& facts, const TickDecision& decision,
-                             const WatchdogConfig& config) {
-    return decision.action == TickAction::Launch && in_first_launch_window(facts, config);
-}
-
-bool resets_rapid_restarts(const TickFacts& facts, const TickDecision& decision) {
-    return decision.action == TickAction::Idle && facts.player_alive && facts.liveness_fresh;
-}
-
-Pause plain_pause(const TickDecision& decision, const WatchdogConfig& config) {
-    return {config.check_interval_secs, decision.action != TickAction::StandDown};
 }
 
 LaunchPlan plan_launch(std::optional<std::uint64_t> since_last_launch_ms,

@@ -1,5 +1,6 @@
-// The rules of a tick as pure functions of what the tick saw: whose close it is, the update's
-// class, the clock-jump test, and what the tick does. Portable; no system is reached here.
+// The rules a tick's decision is made of, as pure functions of readings: whose close it is,
+// the update's class, the clock-jump test, the runs of checks, the back-off. Portable; no
+// system is reached here.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,9 @@ inline constexpr std::uint32_t EXIT_CODE_ENDED_ON_PURPOSE = 3;
 inline constexpr std::uint64_t CLOSED_FLAG_MAX_AGE_MS = 43'200'000;
 // How long after the close the player the watchdog launched may take to exit by itself.
 inline constexpr std::uint64_t CLOSED_EXIT_WAIT_MS = 15'000;
+
+// Whole milliseconds from `from_ns` to `to_ns` on the monotonic clock; 0 when it went backwards.
+std::uint64_t elapsed_ms(std::uint64_t from_ns, std::uint64_t to_ns);
 
 // The age of a stored time (one the player, its updater or the operator's close wrote): 0
 // when it lies in the future, so a time ahead of the clock is as young as can be.
@@ -53,8 +57,6 @@ bool liveness_is_fresh(const std::optional<LivenessRecord>& record, std::uint64_
 // (0 counts as unknown), otherwise a close younger than 12 hours is.
 bool close_is_current(const ClosedFlag& flag, std::optional<std::int64_t> session_logon,
                       std::uint64_t now_ms);
-
-enum class CloseDecision { NotClosed, StandDown, Cleared };
 
 enum class UpdateKind { NoUpdate, WithinGrace, PastGrace };
 struct UpdateState {
@@ -125,86 +127,6 @@ NotRespondingRun track_not_responding(const NotRespondingRun& before,
                                       const std::optional<WindowsReading>& reading,
                                       std::uint64_t now_ns);
 
-// What a tick saw, gathered before it does anything.
-struct TickFacts {
-    CloseDecision close = CloseDecision::NotClosed;
-    UpdateState update;
-    bool player_alive = false;
-    bool liveness_fresh = false;
-    bool clock_jumped = false;
-    std::uint64_t now_ms = 0;
-    std::uint64_t since_launch_ms = 0;  // since the last launch attempt, or since the start
-    bool launched_before = false;       // a launch has been attempted since the start
-    std::optional<std::uint64_t> adopted_started_at_ms;
-    // The update (its startedAtMs) whose one launch was made and not yet seen to end.
-    std::optional<std::uint64_t> verify_launch_for_ms;
-    // With a memory ceiling: the identified player's memory at this check (none when it could
-    // not be read), and the run of over-ceiling checks up to the one before.
-    std::optional<MemoryReading> memory;
-    OverMemoryRun over_memory_before;
-    // With the windows check: what the identified player's windows said at this check (none
-    // when no player was identified), the run of not-responding checks up to the one before,
-    // and the monotonic clock at the start of this check.
-    std::optional<WindowsReading> windows;
-    NotRespondingRun not_responding_before;
-    std::uint64_t now_ns = 0;
-    // Asked only when the tick would make its first launch within the startup grace (see
-    // wants_self_started_look): a process under the player's image name that this watchdog
-    // did not start.
-    std::optional<std::uint32_t> self_started_pid;
-    // No player was seen, but tasklist gave no answer: it may be running.
-    bool player_unseen = false;
-};
-
-enum class TickAction {
-    Idle,            // nothing; pause
-    StandDown,       // an operator's close stands
-    EndAndRelaunch,  // end the player for the decision's reason, then launch
-    Launch,          // start the player
-    AwaitPlayer,     // a player that started itself runs: wait for its record
-};
-
-enum class TickReason {
-    Closed,              // a close of this logon stands
-    NoPlayer,            // nothing runs
-    UpdateOverdue,       // the update's grace passed with no player: its one launch
-    SelfStarted,         // nothing of ours runs, but a player started itself at this logon
-    PlayerUnseen,        // before the first launch, tasklist cannot tell whether a player runs
-    LivenessStale,       // alive, silent, and nothing excuses it
-    MemoryOverLimit,     // alive and reporting, but over the memory ceiling at two checks
-    NotResponding,       // alive and reporting, but no window has answered for too long
-    Healthy,             // alive with a fresh liveness record
-    ClockJumped,         // silent, but the wall clock was set forward since the last tick
-    StartupGrace,        // silent, but within the startup grace of the last launch (or start)
-    AdoptedGrace,        // silent, but an adopted player within the grace from its own start
-    UpdateYoung,         // an update within its grace: nothing is launched or ended
-    UpdateOverdueAlive,  // an overdue update, and a player runs
-    UpdateLaunchMade,    // an overdue update whose launch has been made and not yet seen to end
-};
-
-struct TickDecision {
-    TickAction action = TickAction::Idle;
-    TickReason reason = TickReason::Healthy;
-    // The over-ceiling run and the not-responding run this check leaves for the next one.
-    OverMemoryRun over_memory;
-    NotRespondingRun not_responding;
-};
-
-// What the tick does, and why.
-TickDecision decide_tick(const TickFacts& facts, const WatchdogConfig& config);
-
-// Before the first launch and within the startup grace from the watchdog's own start, a player
-// running under the player's image name is one that started itself at this logon, racing the
-// watchdog: it gets the rest of that grace to write its record and be adopted, instead of a
-// second player being launched beside it (and so does a player that tasklist cannot tell
-// about). True when the tick would launch in that window, so the look (a tasklist run) is made
-// then only: relaunches never look.
-bool wants_self_started_look(const TickFacts& facts, const TickDecision& decision,
-                             const WatchdogConfig& config);
-
-// An idle tick that sees the player alive with a fresh liveness record ends a crash loop.
-bool resets_rapid_restarts(const TickFacts& facts, const TickDecision& decision);
-
 // The pause a tick asks for: its length, and whether the own child's end may cut it short
 // (not after a stand-down or a rapid-restart back-off).
 struct Pause {
@@ -212,9 +134,6 @@ struct Pause {
     bool wake_may_end = false;
     bool operator==(const Pause&) const = default;
 };
-
-// The pause after a tick that launches nothing (and after a launch that found no executable).
-Pause plain_pause(const TickDecision& decision, const WatchdogConfig& config);
 
 // A launch attempt, given how long ago the previous one was (none: the first launch) and the
 // rapid restarts so far: whether it is a rapid restart, the count after it, and the pause that

@@ -3,41 +3,26 @@
 namespace wd {
 namespace {
 
-std::string hung_line(const TickDecision&, const WatchdogConfig&) {
-    return "player hung (process alive, liveness stale) - killing";
+Message hung_message(const TickMemory&, const WatchdogConfig&) {
+    return msg::hung();
 }
 
-std::string over_memory_line(const TickDecision& decision, const WatchdogConfig& config) {
-    return "player over memory limit (" + std::to_string(whole_mib_up(decision.over_memory.bytes)) +
-           " MB private, limit " + std::to_string(config.memory_limit_mb) + " MB) - killing";
+Message over_memory_message(const TickMemory& after, const WatchdogConfig& config) {
+    return msg::over_memory(whole_mib_up(after.over_memory.bytes), config.memory_limit_mb);
 }
 
-std::string not_responding_line(const TickDecision& decision, const WatchdogConfig&) {
-    return "player not responding (no window answered for " +
-           std::to_string(decision.not_responding.for_ms / 1000) + "s) - killing";
+Message not_responding_message(const TickMemory& after, const WatchdogConfig&) {
+    return msg::not_responding(after.not_responding.for_ms / 1000);
 }
 
 // A player over the memory ceiling did not hang: nothing in a dump would say why.
 constexpr EndReason END_REASONS[] = {
-    {TickReason::LivenessStale,
-     hung_line,
-     "player hung (process alive, liveness stale) - killing",
-     "player hung - ended and started again",
-     true,
-     {1005, EventLevel::Warning}},
-    {TickReason::MemoryOverLimit,
-     over_memory_line,
-     "player over memory limit (",
-     "player over memory limit - ended and started again",
-     false,
-     {1006, EventLevel::Warning}},
+    {TickReason::LivenessStale, hung_message, true, "player hung - ended and started again", true},
+    {TickReason::MemoryOverLimit, over_memory_message, true,
+     "player over memory limit - ended and started again", false},
     // A frozen screen is a hang seen from the screen's side: its dump shows where it hangs.
-    {TickReason::NotResponding,
-     not_responding_line,
-     "player not responding (",
-     "player not responding - ended and started again",
-     true,
-     {1007, EventLevel::Warning}},
+    {TickReason::NotResponding, not_responding_message, true,
+     "player not responding - ended and started again", true},
 };
 
 }  // namespace
@@ -45,13 +30,6 @@ constexpr EndReason END_REASONS[] = {
 const EndReason* end_reason(TickReason reason) {
     for (const EndReason& row : END_REASONS) {
         if (row.reason == reason) return &row;
-    }
-    return nullptr;
-}
-
-const EndReason* end_reason_of_line(std::string_view message) {
-    for (const EndReason& row : END_REASONS) {
-        if (message.starts_with(row.line_start)) return &row;
     }
     return nullptr;
 }

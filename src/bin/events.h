@@ -1,6 +1,6 @@
-// The watchdog's lines as events in the Application event log, for fleet monitoring: each
-// line's ID and level (the IDs are public: Event Viewer and forwarded events show them, and
-// an ID never changes meaning), and the writer that sends every logged line. Portable.
+// The watchdog's messages as events in the Application event log, for fleet monitoring: the
+// text an event shows, its full identifier, and the writer that sends every message logged.
+// Portable.
 #pragma once
 
 #include <cstddef>
@@ -9,16 +9,9 @@
 #include <string_view>
 
 #include "base/world.h"
-#include "bin/end_reasons.h"
+#include "state/messages.h"
 
 namespace wd {
-
-inline constexpr std::uint16_t OTHER_LINE_EVENT_ID = 1018;
-
-// The event a logged message is: the row of the line it is (the reasons a player is ended for
-// carry theirs), or OTHER_LINE_EVENT_ID as a warning for a line with no row, so that a future
-// line is never lost.
-LogEvent event_for(std::string_view message);
 
 // A line as its event's text: cut after MAX_EVENT_CHARS characters (the event log refuses a
 // string of 31,839 or more, and the event would be lost), and with a zero-width space put
@@ -31,12 +24,13 @@ std::string event_text(std::string_view message);
 // (1 information, 2 warning, 3 error) over the ID.
 std::uint32_t event_identifier(const LogEvent& event);
 
-// Sends each line it is given to the event log, but not a line equal to the one before it
-// (one repeated at every check): that one again only once another line came in between.
+// Sends each message it is given to the event log as its kind's event, but not a line equal
+// to the one before it (one repeated at every check): that one again only once another line
+// came in between.
 class EventLogWriter {
   public:
     explicit EventLogWriter(World& world) : world_(&world) {}
-    void operator()(std::string_view message);
+    void operator()(const Message& message, const std::string& text);
 
   private:
     World* world_;

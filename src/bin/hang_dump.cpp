@@ -44,16 +44,16 @@ std::string error_text(OsError error) {
 }
 
 // Writes the dump and ends the player; what to log after.
-std::string write_then_end(World& world, std::uint64_t keep, std::uint64_t timeout_ms,
-                           std::uint32_t pid, const std::function<void()>& end_player) {
+Message write_then_end(World& world, std::uint64_t keep, std::uint64_t timeout_ms,
+                       std::uint32_t pid, const std::function<void()>& end_player) {
     const auto folder = dumps_dir(world);
     if (!folder) {
         end_player();
-        return "hang dump not written (the watchdog folder cannot be had)";
+        return msg::dump_not_written("the watchdog folder cannot be had");
     }
     if (const OsError error = world.create_dirs(*folder)) {
         end_player();
-        return "hang dump not written (" + error_text(error) + ")";
+        return msg::dump_not_written(error_text(error));
     }
     const Path path = join(*folder, hang_dump_name(world.wall_clock_ms(), pid));
     const Path temp = path + Path(TEMP_SUFFIX);
@@ -68,16 +68,16 @@ std::string write_then_end(World& world, std::uint64_t keep, std::uint64_t timeo
         job->wait(HANG_DUMP_SETTLE_MS);
         job.reset();
         world.delete_file(temp);
-        return "hang dump not written (not done within " + std::to_string(bound_ms / 1000) + "s)";
+        return msg::dump_not_written("not done within " + std::to_string(bound_ms / 1000) + "s");
     }
     OsError error = result.error;
     if (result.status == DumpStatus::Written) error = world.rename_file(temp, path);
     if (error != 0) {
         world.delete_file(temp);
-        return "hang dump not written (" + error_text(error) + ")";
+        return msg::dump_not_written(error_text(error));
     }
     prune_hang_dumps(world, *folder, keep);
-    return "hang dump written to " + path_display(path);
+    return msg::dump_written(path);
 }
 
 }  // namespace
@@ -136,13 +136,13 @@ void prune_hang_dumps(World& world, const Path& folder, std::uint64_t keep) {
     for (std::size_t i = 0; i < excess; ++i) world.delete_file(join(folder, found.dumps[i]));
 }
 
-void dump_and_end(World& world, std::uint64_t keep, std::uint64_t timeout_ms,
+void dump_and_end(World& world, Log& log, std::uint64_t keep, std::uint64_t timeout_ms,
                   std::optional<std::uint32_t> pid, const std::function<void()>& end_player) {
     if (keep == 0 || !pid) {
         end_player();
         return;
     }
-    log_line(world, write_then_end(world, keep, timeout_ms, *pid, end_player));
+    log(write_then_end(world, keep, timeout_ms, *pid, end_player));
 }
 
 std::optional<NewestDump> newest_hang_dump(World& world, const Path& folder) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/world.h"
+#include "state/log.h"
 
 namespace wd {
 
@@ -36,7 +37,7 @@ void prune_hang_dumps(World& world, const Path& folder, std::uint64_t keep);
 // `end_player`, which is called exactly once: when the dump is done, or when it has taken
 // `timeout_ms` (at most MAX_HANG_DUMP_WAIT_MS). Logs one line saying where the dump went or
 // why there is none; a dump that failed or was abandoned leaves no file.
-void dump_and_end(World& world, std::uint64_t keep, std::uint64_t timeout_ms,
+void dump_and_end(World& world, Log& log, std::uint64_t keep, std::uint64_t timeout_ms,
                   std::optional<std::uint32_t> pid, const std::function<void()>& end_player);
 
 struct NewestDump {

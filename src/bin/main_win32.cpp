@@ -8,7 +8,7 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wd::win32::limit_dll_search_to_system();
     wd::Win32World world;
-    const auto config = wd::start_up(world);
-    if (!config) return 0;  // another watchdog is live
-    wd::supervise(world, *config);
+    auto started = wd::start_up(world);
+    if (!started) return 0;  // another watchdog is live
+    wd::supervise(world, started->config, std::move(started->log));
 }

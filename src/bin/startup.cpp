@@ -2,17 +2,16 @@
 
 #include "bin/events.h"
 #include "process/lock.h"
-#include "state/log.h"
 
 namespace wd {
 
-std::optional<WatchdogConfig> start_up(World& world) {
+std::optional<Started> start_up(World& world) {
     const WatchdogConfig config = read_config(world);
     // Before the first line, which may be the rival's.
-    if (config.event_log) set_log_sink(EventLogWriter(world));
-    if (!claim_instance_lock(world)) return std::nullopt;
-    log_line(world, "vellumbeacon-watchdog started");
-    return config;
+    Log log(world, config.event_log ? Log::Also(EventLogWriter(world)) : Log::Also());
+    if (!claim_instance_lock(world, log)) return std::nullopt;
+    log(msg::started());
+    return Started{config, std::move(log)};
 }
 
 }  // namespace wd

@@ -1,66 +1,45 @@
-// The supervision loop: ticks that look at the player's situation and do at most one thing
-// (nothing, launch it, or end a hung player and launch it again), then pause.
+// The supervision loop: each tick gathers what the check reads, hands it to the decision with
+// what the last check left, and carries out the decision's effects in order; then it pauses.
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string>
 
-#include "base/clock_units.h"
 #include "base/world.h"
 #include "bin/config.h"
-#include "bin/decision.h"
-#include "bin/unseen_player.h"
+#include "bin/tick.h"
 #include "process/child.h"
+#include "state/log.h"
 
 namespace wd {
 
 // Lives from tick to tick.
 struct SupervisorState {
-    PlayerChild child;
-    std::uint64_t started_at_ns = 0;
-    std::optional<std::uint64_t> launched_at_ns;
-    std::uint32_t rapid_restarts = 0;
-    bool standing_down = false;  // the last tick stood down: its line and the taskbar are done
-    std::optional<std::uint32_t> adopted_pid;  // the player last found running, not the child
-    std::uint64_t prev_wall_ms = 0;
-    std::uint64_t prev_instant_ns = 0;
-    // The update (its startedAtMs) whose one launch after the grace was made, until the
-    // player of that launch is seen to end.
-    std::optional<std::uint64_t> verify_launch_for_ms;
-    bool waiting_for_self_started = false;  // a self-started player's wait has been logged
-    // The run of checks at which tasklist gave no answer, and what the last check found.
-    ToolFailures tool_failures;
-    // With a memory ceiling: the checks in a row at which the player was over it.
-    OverMemoryRun over_memory;
-    // With the windows check: the run of checks at which none of the player's windows answered.
-    NotRespondingRun not_responding;
+    Log log;
+    PlayerChild child;  // the player this watchdog started, while it is held
+    TickMemory memory;
 };
 
-// Whole milliseconds from `from` to `to` on the monotonic clock; 0 when it went backwards.
-std::uint64_t elapsed_ms(std::uint64_t from_ns, std::uint64_t to_ns);
-
+// Messages go to `log`, or to the log alone.
+SupervisorState initial_state(World& world, Log log);
 SupervisorState initial_state(World& world);
 
-// The close check that opens every tick. A close from this logon (or, with no logon time to
-// compare, one less than 12 hours old) stands down: the first such tick logs and shows the
-// taskbar, and the own child is let go when it has exited or ended once it outlives the close
-// by 15 s. Any other valid close is deleted and logged as cleared.
-CloseDecision check_closed_flag(World& world, SupervisorState& state, std::uint64_t now_ms);
+// What this check reads, in order: the clocks, the operator's close and, unless it stands,
+// the own child, the liveness record, who the player is (and with the opt-in checks its
+// memory and windows), the update sentinel, and what a launch needs when one may follow.
+TickFacts gather_facts(World& world, const WatchdogConfig& config, SupervisorState& state);
 
-// The update sentinel's class at `now_ms`: within the update grace, past it but below the hang
-// cap, or no update (none, invalid or stale).
-UpdateState read_update_state(World& world, const WatchdogConfig& config, std::uint64_t now_ms);
+// Carries out the effects in order.
+void carry_out(World& world, const WatchdogConfig& config, SupervisorState& state,
+               const std::vector<Effect>& effects);
 
-// Runs one tick and returns the pause that must follow it.
+// Runs one tick (gather, decide, carry out) and returns the pause that must follow it.
 Pause run_tick(World& world, const WatchdogConfig& config, SupervisorState& state);
 
-// The pause after a tick. With the wake on, a pause the tick lets the wake end ends as soon as
-// the own child ends; any other pause, and one whose wait fails, is slept in full.
-void pause_after_tick(World& world, const WatchdogConfig& config, SupervisorState& state,
-                      Pause pause);
+// The pause after a tick. A pause the tick lets the wake end ends as soon as the own child
+// ends; any other pause, and one whose wait fails, is slept in full.
+void pause_after_tick(World& world, SupervisorState& state, Pause pause);
 
 // Ticks and pauses for ever.
-[[noreturn]] void supervise(World& world, const WatchdogConfig& config);
+[[noreturn]] void supervise(World& world, const WatchdogConfig& config, Log log);
 
 }  // namespace wd

@@ -1,65 +1,51 @@
 #include "bin/unseen_player.h"
 
-#include <string>
-
-#include "process/probes.h"
-#include "state/log.h"
-#include "state/paths.h"
-#include "state/records.h"
-
 namespace wd {
 namespace {
 
-// A check at which tasklist gave no answer: the first of a run logs why and starts the run.
-void note_failure(World& world, ToolFailures& failures, const std::string& why,
-                  std::uint64_t now_ns) {
-    if (failures.since_ns) return;
-    failures.since_ns = now_ns;
-    log_line(world, "tasklist gave no answer (" + why + ") - asking again at the next check");
+// A check at which tasklist gave no answer: the first of a run says why and starts the run.
+void note_failure(Unseen& unseen, const std::string& why, std::uint64_t now_ns) {
+    if (unseen.failures.since_ns) return;
+    unseen.failures.since_ns = now_ns;
+    unseen.message = msg::tool_no_answer(why);
 }
 
 }  // namespace
 
-void judge_unseen_player(World& world, const WatchdogConfig& config, ToolFailures& failures,
-                         Identification& found, TickFacts& facts) {
-    if (found.unknown) {
-        note_failure(world, failures, *found.unknown, facts.now_ns);
-        const std::uint64_t since = *failures.since_ns;
-        const std::uint64_t failing_ms =
-            facts.now_ns >= since ? (facts.now_ns - since) / 1'000'000 : 0;
-        if (failing_ms < config.startup_grace_ms) {
-            if (failures.adopted_seen) {
-                found = *failures.adopted_seen;
+Unseen judge_unseen(const TickFacts& facts, const TickMemory& memory,
+                    const WatchdogConfig& config) {
+    Unseen unseen{facts.found, false, memory.tool_failures, std::nullopt};
+    if (facts.found.unknown) {
+        note_failure(unseen, *facts.found.unknown, facts.now_ns);
+        if (elapsed_ms(*unseen.failures.since_ns, facts.now_ns) < config.startup_grace_ms) {
+            if (memory.tool_failures.adopted_seen) {
+                unseen.found = *memory.tool_failures.adopted_seen;
             } else {
-                facts.player_unseen = true;
+                unseen.player_unseen = true;
             }
         }
-    } else if (found.answered) {
-        failures.since_ns.reset();
+    } else if (facts.found.answered) {
+        unseen.failures.since_ns.reset();
     }
-    if (found.player_alive && found.adopted_pid) {
-        failures.adopted_seen = found;
+    if (unseen.found.player_alive && unseen.found.adopted_pid) {
+        unseen.failures.adopted_seen = unseen.found;
     } else {
-        failures.adopted_seen.reset();
+        unseen.failures.adopted_seen.reset();
     }
+    return unseen;
 }
 
-void look_for_self_started_player(World& world, ToolFailures& failures, TickFacts& facts) {
-    const std::string image =
-        player_image_name(world, read_player_info(world, player_info_path(world)).value);
-    const PidsAnswer found = pids_running_as(world, image);
-    if (!found.pids) {
-        note_failure(world, failures, found.why, facts.now_ns);
-        facts.player_unseen = true;
-        return;
+std::optional<std::uint32_t> take_look(Unseen& unseen, const TickFacts& facts) {
+    if (!facts.launch || !facts.launch->look) return std::nullopt;
+    const SelfStartedLook& look = *facts.launch->look;
+    if (!look.pids) {
+        note_failure(unseen, look.why, facts.now_ns);
+        unseen.player_unseen = true;
+        return std::nullopt;
     }
-    if (!image.empty()) failures.since_ns.reset();
-    for (const std::uint32_t pid : *found.pids) {
-        if (pid != world.current_pid()) {
-            facts.self_started_pid = pid;
-            return;
-        }
-    }
+    if (look.asked) unseen.failures.since_ns.reset();
+    if (look.pids->empty()) return std::nullopt;
+    return look.pids->front();
 }
 
 }  // namespace wd

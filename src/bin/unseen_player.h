@@ -1,34 +1,33 @@
-// Who the player is when tasklist gives no answer. A failed run says nothing about the player:
-// for the startup grace from the first check of a run of such failures, the adopted player
-// the last check found stays the player, and before the first launch nothing is launched;
-// after that, as for a tool that never answers, a player that cannot be seen is not running.
+// Who the player is when tasklist gives no answer, as part of the tick's decision. Portable.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
-#include "base/world.h"
 #include "bin/config.h"
-#include "bin/decision.h"
-#include "bin/player_resolution.h"
+#include "bin/tick.h"
+#include "state/messages.h"
 
 namespace wd {
 
-// Lives from check to check.
-struct ToolFailures {
-    std::optional<std::uint64_t> since_ns;       // the first check of the current run
-    std::optional<Identification> adopted_seen;  // the adopted player the last check found
+// This check's identification with a failed tasklist run taken into account, and the run of
+// failures after it. A failed run says nothing about the player: for the startup grace from
+// the first check of a run of failures, the adopted player the last check found stays the
+// player, and with none the player is unseen; after that, as for a tool that never answers,
+// a player that cannot be seen is not running.
+struct Unseen {
+    Identification found;
+    bool player_unseen = false;
+    ToolFailures failures;
+    std::optional<Message> message;  // a run of failures begins
 };
 
-// Takes this check's identification of the player (from identify_player) into account: a run
-// of failures begins (one line), goes on or ends; while it lasts less than the startup grace,
-// an unknown player is the last check's adopted one, or with none `facts.player_unseen`.
-void judge_unseen_player(World& world, const WatchdogConfig& config, ToolFailures& failures,
-                         Identification& found, TickFacts& facts);
+// The judgement of this check's identification, given the run the last check left.
+Unseen judge_unseen(const TickFacts& facts, const TickMemory& memory, const WatchdogConfig& config);
 
-// The look for a player that started itself, racing the watchdog before its first launch: a
-// process under the player's image name that this watchdog did not start
-// (`facts.self_started_pid`), or, when tasklist gave no answer, `facts.player_unseen`.
-void look_for_self_started_player(World& world, ToolFailures& failures, TickFacts& facts);
+// The look for a self-started player, when it was made: its pid, or with no answer the
+// player is unseen (and a run of failures may begin); an answer ends a run.
+std::optional<std::uint32_t> take_look(Unseen& unseen, const TickFacts& facts);
 
 }  // namespace wd

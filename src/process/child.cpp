@@ -1,17 +1,8 @@
 #include "process/child.h"
 
-#include <cstdio>
-
-#include "state/log.h"
+#include <utility>
 
 namespace wd {
-
-std::string exit_description(std::uint32_t exit_code) {
-    if (static_cast<std::int32_t>(exit_code) >= 0) return "code " + std::to_string(exit_code);
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(exit_code));
-    return std::string("code 0x") + hex;
-}
 
 Path launched_file(FileSystem& files, const Path& program) {
     Path with_exe = program + Path(EXE_EXTENSION);
@@ -19,15 +10,14 @@ Path launched_file(FileSystem& files, const Path& program) {
     return program;
 }
 
-PlayerChild spawn_player(World& world, const Path& exe) {
+PlayerChild spawn_player(World& world, Log& log, const Path& exe) {
     SpawnResult result = world.spawn_process(exe);
     if (auto* error = std::get_if<std::string>(&result)) {
-        log_line(world, "spawn failed (" + path_display(exe) + "): " + *error);
+        log(msg::spawn_failed(exe, std::move(*error)));
         return nullptr;
     }
     PlayerChild child = std::move(std::get<std::unique_ptr<ChildProcess>>(result));
-    log_line(world,
-             "spawned player pid=" + std::to_string(child->pid()) + " (" + path_display(exe) + ")");
+    log(msg::spawned(child->pid(), exe));
     return child;
 }
 

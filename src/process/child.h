@@ -7,6 +7,7 @@
 
 #include "base/path.h"
 #include "base/world.h"
+#include "state/log.h"
 
 namespace wd {
 
@@ -14,17 +15,13 @@ namespace wd {
 // releases the handles without ending the process.
 using PlayerChild = std::unique_ptr<ChildProcess>;
 
-// "code <n>" for a player's exit: decimal when the code read as signed 32 bits is not negative,
-// otherwise "0x" and lower-case hexadecimal.
-std::string exit_description(std::uint32_t exit_code);
-
 // The file a launch of `program`, a path with a folder part, starts: the path with ".exe" added
 // when it does not end with ".exe" and that file exists, else the path itself.
 Path launched_file(FileSystem& files, const Path& program);
 
-// Starts the player with no arguments and logs "spawned player pid=<pid> (<path>)", or
-// "spawn failed (<path>): <error>" and returns an empty child.
-PlayerChild spawn_player(World& world, const Path& exe);
+// Starts the player with no arguments and logs that it was spawned, or that the spawn failed
+// and why, and returns an empty child.
+PlayerChild spawn_player(World& world, Log& log, const Path& exe);
 
 // Ends the child by force (exit code 1), waits for it within a bound and releases it; an
 // empty child is nothing to end.

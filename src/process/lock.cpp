@@ -58,13 +58,9 @@ std::optional<std::uint32_t> live_lock_holder(World& world, const Path& lock,
     return pid;
 }
 
-void log_rival(World& world, std::uint32_t pid) {
-    log_line(world, "another watchdog is live (pid=" + std::to_string(pid) + "); exiting");
-}
-
 }  // namespace
 
-bool claim_instance_lock(World& world) {
+bool claim_instance_lock(World& world, Log& log) {
     const auto dir = watchdog_dir(world);
     if (!dir) return true;
     const Path lock = join(*dir, LOCK_FILE);
@@ -74,22 +70,22 @@ bool claim_instance_lock(World& world) {
     if (claim == InstanceClaim::Foreign) {
         // Any account can make a name in Global\ first; such an object says nothing about a
         // watchdog of this user's, and must not keep one from starting.
-        log_line(world, "the single-instance claim is another account's - watchdog.lock decides");
+        log(msg::foreign_claim());
     }
     if (claim == InstanceClaim::Taken) {
         for (std::uint64_t waited = 0;; ++waited) {
             if (const auto holder = live_lock_holder(world, lock, image)) {
-                log_rival(world, *holder);
+                log(msg::rival_live(*holder));
                 return false;
             }
             if (waited == CLAIM_HOLDER_WAIT_SECS) break;
             world.sleep_secs(1);
         }
-        log_rival(world, 0);
+        log(msg::rival_live(0));
         return false;
     }
     if (const auto holder = live_lock_holder(world, lock, image)) {
-        log_rival(world, *holder);
+        log(msg::rival_live(*holder));
         return false;
     }
     world.write_atomic(lock, std::to_string(world.current_pid()));

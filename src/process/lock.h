@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/world.h"
+#include "state/log.h"
 
 namespace wd {
 
@@ -40,6 +41,6 @@ std::u16string instance_claim_name(std::u16string_view watchdog_folder);
 // rival. Then the lock, for a watchdog that takes no claim: when it names another live
 // process of this program's image name, the same line and false. Either way the lock is left
 // as it was, and the caller ends the process with status 0.
-bool claim_instance_lock(World& world);
+bool claim_instance_lock(World& world, Log& log);
 
 }  // namespace wd

@@ -101,7 +101,7 @@ std::vector<std::uint32_t> listed_pids(std::string_view output) {
 
 PidsAnswer pids_running_as(World& world, std::string_view image_name) {
     if (image_name.empty()) return {std::vector<std::uint32_t>{}, {}};
-    const ToolOutput run = world.run_tool_output(TASKLIST, tasklist_image_args(image_name));
+    const ToolOutput run = world.run_tool(TASKLIST, tasklist_image_args(image_name));
     if (auto why = tasklist_failure(run)) return {std::nullopt, std::move(*why)};
     return {listed_pids(run.output), {}};
 }
@@ -115,20 +115,20 @@ bool output_lists_quoted_pid(std::string_view output, std::uint32_t pid) {
 }
 
 ProbeAnswer pid_running(World& world, std::uint32_t pid) {
-    const ToolOutput run = world.run_tool_output(TASKLIST, tasklist_args(pid, {}));
+    const ToolOutput run = world.run_tool(TASKLIST, tasklist_args(pid, {}));
     return judged(run, output_lists_pid(run.output, pid));
 }
 
 ProbeAnswer pid_running_as(World& world, std::string_view image_name, std::uint32_t pid) {
     if (image_name.empty()) return pid_running(world, pid);
-    const ToolOutput run = world.run_tool_output(TASKLIST, tasklist_args(pid, image_name));
+    const ToolOutput run = world.run_tool(TASKLIST, tasklist_args(pid, image_name));
     return judged(run, output_lists_quoted_pid(run.output, pid));
 }
 
 void force_end_process(World& world, std::uint32_t pid, std::string_view image_name) {
-    const auto status = world.run_tool_status(TASKKILL, {u"/F", u"/PID", decimal16(pid)});
-    if (status == 0u || image_name.empty()) return;
-    world.run_tool_status(TASKKILL, {u"/F", u"/IM", utf8_to_utf16_lossy(image_name)});
+    const ToolOutput by_pid = world.run_tool(TASKKILL, {u"/F", u"/PID", decimal16(pid)});
+    if ((by_pid.run == ToolRun::Ended && by_pid.status == 0) || image_name.empty()) return;
+    world.run_tool(TASKKILL, {u"/F", u"/IM", utf8_to_utf16_lossy(image_name)});
 }
 
 }  // namespace wd

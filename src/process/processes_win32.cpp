@@ -31,32 +31,23 @@ class Win32Child final : public ChildProcess {
     explicit Win32Child(Started s) : s_(std::move(s)) {}
     std::uint32_t pid() const override { return s_.pid; }
 
-    ChildPoll poll() override {
-        const DWORD wait = ::WaitForSingleObject(s_.process.get(), 0);
-        if (wait == WAIT_TIMEOUT) return ChildRunning{};
-        if (wait != WAIT_OBJECT_0) return ChildPollFailed{};
-        DWORD code = 0;
-        if (!::GetExitCodeProcess(s_.process.get(), &code)) return ChildPollFailed{};
-        return ChildEnded{code};
-    }
-
-    ChildWait wait_for_exit(std::uint32_t ms) override {
+    ChildPoll wait_for_exit(std::uint32_t ms) override {
         const ULONGLONG start = ::GetTickCount64();
         const DWORD wait = ::WaitForSingleObject(s_.process.get(), ms);
-        if (wait == WAIT_OBJECT_0) return ChildWait::Ended;
-        if (wait == WAIT_TIMEOUT) return ChildWait::TimedOut;
+        if (wait == WAIT_TIMEOUT) return ChildRunning{};
+        if (wait == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            if (!::GetExitCodeProcess(s_.process.get(), &code)) return ChildPollFailed{};
+            return ChildEnded{code};
+        }
         const ULONGLONG spent = ::GetTickCount64() - start;
         if (spent < ms) ::Sleep(static_cast<DWORD>(ms - spent));
-        return ChildWait::Failed;
+        return ChildPollFailed{};
     }
 
     void terminate_and_wait() override {
         ::TerminateProcess(s_.process.get(), 1);  // fails harmlessly when it has ended already
         ::WaitForSingleObject(s_.process.get(), END_CHILD_WAIT_MS);
-    }
-
-    std::optional<std::uint64_t> private_bytes() override {
-        return commit_charge(s_.process.get());
     }
 
   private:
@@ -107,14 +98,8 @@ std::optional<std::uint64_t> Win32World::process_private_bytes(std::uint32_t pid
     return win32::commit_charge(process.get());
 }
 
-ToolOutput Win32World::run_tool_output(std::u16string_view name,
-                                       const std::vector<std::u16string>& args) {
+ToolOutput Win32World::run_tool(std::u16string_view name, const std::vector<std::u16string>& args) {
     return win32::run_tool_output(name, args, win32::TOOL_TIMEOUT_MS);
-}
-
-std::optional<std::uint32_t> Win32World::run_tool_status(std::u16string_view name,
-                                                         const std::vector<std::u16string>& args) {
-    return win32::run_tool_status(name, args, win32::TOOL_TIMEOUT_MS);
 }
 
 }  // namespace wd

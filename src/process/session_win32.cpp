@@ -58,7 +58,7 @@ void Win32World::echo_stderr(std::string_view bytes) {
 namespace {
 
 // A known folder of the calling user, not created when missing; none on failure.
-std::optional<Path> known_folder(const KNOWNFOLDERID& id) {
+std::optional<Path> folder_path(const KNOWNFOLDERID& id) {
     PWSTR raw = nullptr;
     const HRESULT hr = ::SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &raw);
     std::optional<Path> result;
@@ -71,12 +71,9 @@ std::optional<Path> known_folder(const KNOWNFOLDERID& id) {
 
 }  // namespace
 
-std::optional<Path> Win32World::roaming_app_data() {
-    return known_folder(FOLDERID_RoamingAppData);
-}
-
-std::optional<Path> Win32World::local_app_data() {
-    return known_folder(FOLDERID_LocalAppData);
+std::optional<Path> Win32World::known_folder(KnownFolder which) {
+    return folder_path(which == KnownFolder::RoamingAppData ? FOLDERID_RoamingAppData
+                                                            : FOLDERID_LocalAppData);
 }
 
 std::optional<std::int64_t> Win32World::session_logon_time() {

@@ -187,25 +187,4 @@ ToolOutput run_tool_output(std::u16string_view name, const std::vector<std::u16s
     return run;
 }
 
-std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
-                                             const std::vector<std::u16string>& args,
-                                             std::uint32_t timeout_ms) {
-    const auto program = find_program(name, tool_search_folders());
-    if (!program) return std::nullopt;
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    const InheritedStdHandles std_handles;
-    std_handles.fill(si);
-    auto created = create_process(*program, tool_command_line(name, args), CREATE_NO_WINDOW, si);
-    auto* started = std::get_if<Started>(&created);
-    if (!started) return std::nullopt;
-    if (::WaitForSingleObject(started->process.get(), timeout_ms) != WAIT_OBJECT_0) {
-        kill_and_reap(started->process.get());
-        return std::nullopt;
-    }
-    DWORD code = 0;
-    if (!::GetExitCodeProcess(started->process.get(), &code)) return std::nullopt;
-    return code;
-}
-
 }  // namespace wd::win32

@@ -26,10 +26,4 @@ inline constexpr std::size_t MAX_TOOL_OUTPUT_BYTES = 1u << 20;
 ToolOutput run_tool_output(std::u16string_view name, const std::vector<std::u16string>& args,
                            std::uint32_t timeout_ms);
 
-// The tool's exit status, run with the watchdog's standard handles; none when it could not be
-// started or did not end within `timeout_ms`.
-std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
-                                             const std::vector<std::u16string>& args,
-                                             std::uint32_t timeout_ms);
-
 }  // namespace wd::win32

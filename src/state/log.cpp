@@ -23,11 +23,6 @@ std::string format_log_line(std::uint64_t wall_ms, std::string_view message) {
 
 namespace {
 
-LogSink& sink() {
-    static LogSink installed;
-    return installed;
-}
-
 void append_line(World& world, const std::string& line) {
     const auto dir = watchdog_dir(world);
     if (!dir) return;
@@ -42,15 +37,16 @@ void append_line(World& world, const std::string& line) {
 
 }  // namespace
 
-void set_log_sink(LogSink installed) {
-    sink() = std::move(installed);
-}
-
-void log_line(World& world, std::string_view message) {
-    const std::string line = format_log_line(world.wall_clock_ms(), message);
+void write_log_text(World& world, std::string_view text) {
+    const std::string line = format_log_line(world.wall_clock_ms(), text);
     world.echo_stderr(line);
     append_line(world, line);
-    if (sink()) sink()(message);
+}
+
+void Log::operator()(const Message& message) {
+    const std::string text = message_text(message);
+    write_log_text(*world_, text);
+    if (also_) also_(message, text);
 }
 
 FileRead<std::vector<std::string>> read_log_tail(World& world, const std::optional<Path>& path,

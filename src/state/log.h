@@ -8,11 +8,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/clock_units.h"
 #include "base/world.h"
 #include "state/files.h"
+#include "state/messages.h"
 
 namespace wd {
 
@@ -21,12 +23,20 @@ std::string format_log_line(std::uint64_t wall_ms, std::string_view message);
 
 // Writes one line: echo, create the folder, trim the log when due, append. Never fails
 // towards the caller.
-void log_line(World& world, std::string_view message);
+void write_log_text(World& world, std::string_view text);
 
-// A second destination for every line logged from now on: called with the line's message
-// once it has been written. Set once at start-up; empty (the default) turns it off again.
-using LogSink = std::function<void(std::string_view message)>;
-void set_log_sink(LogSink sink);
+// Where the watchdog's messages go: the log, echoed to the standard error stream, and a
+// second destination when it is handed one (the event log), called once the line is written.
+class Log {
+  public:
+    using Also = std::function<void(const Message& message, const std::string& text)>;
+    explicit Log(World& world, Also also = {}) : world_(&world), also_(std::move(also)) {}
+    void operator()(const Message& message);
+
+  private:
+    World* world_;
+    Also also_;
+};
 
 // The last `count` lines of the log at `path`, oldest first, without their line ends. Only
 // its end is read, so a log of any size will do; a line cut by that is left out.

@@ -3,7 +3,7 @@
 namespace wd {
 
 std::optional<Path> app_dir(World& world) {
-    const auto roaming = world.roaming_app_data();
+    const auto roaming = world.known_folder(KnownFolder::RoamingAppData);
     if (!roaming) return std::nullopt;
     return join(*roaming, APP_FOLDER_NAME);
 }
@@ -31,7 +31,7 @@ std::optional<Path> updating_path(World& world) {
 }
 
 std::optional<Path> local_watchdog_file(World& world, std::u16string_view name) {
-    const auto local = world.local_app_data();
+    const auto local = world.known_folder(KnownFolder::LocalAppData);
     if (!local) return std::nullopt;
     return join(join(join(*local, APP_FOLDER_NAME), WATCHDOG_FOLDER_NAME), name);
 }

@@ -40,37 +40,6 @@ std::string seconds(std::uint64_t ms) {
     return ms % 1000 == 0 ? whole + " s" : whole + "." + std::to_string(ms % 1000 / 100) + " s";
 }
 
-// The text with its control characters escaped as JSON escapes them (\n, \t, \u001b, ...), so
-// that a file's bytes cannot move the cursor, clear the screen or forge a line of the report.
-std::string shown(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7f) {
-            out += c;
-            continue;
-        }
-        switch (c) {
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default: {
-                static constexpr char HEX[] = "0123456789abcdef";
-                out += "\\u00";
-                out += HEX[byte >> 4];
-                out += HEX[byte & 0xf];
-            }
-        }
-    }
-    return out;
-}
-
 std::string when(std::uint64_t ms, const LocalTime& local_time) {
     return local_time(ms) + " (" + std::to_string(ms) + ")";
 }
@@ -207,7 +176,7 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
     };
     std::string out;
     for (const auto& [name, text] : lines) {
-        out += std::string(name) + ": " + shown(text) + "\n";
+        out += std::string(name) + ": " + escape_controls(text) + "\n";
         if (std::string_view(name) != "player") continue;
         if (const std::string memory = memory_text(f); !memory.empty()) {
             out += "player memory: " + memory + "\n";
@@ -217,7 +186,7 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
         }
     }
     if (f.newest_dump) {
-        out += "last hang dump: " + shown(path_display(f.newest_dump->path)) + " at " +
+        out += "last hang dump: " + escape_controls(path_display(f.newest_dump->path)) + " at " +
                when(f.newest_dump->at_ms, local_time) + "\n";
     } else if (!f.dumps_folder && f.folder_named) {
         out +=
@@ -227,7 +196,7 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
     if (!f.log_tail.value) return out + "log: " + file_state_name(f.log_tail.state) + "\n";
     out += "log (last " + std::to_string(f.log_tail.value->size()) + " lines):\n";
     for (const auto& line : *f.log_tail.value) {
-        out += "  " + shown(log_line_text(line, local_time)) + "\n";
+        out += "  " + escape_controls(log_line_text(line, local_time)) + "\n";
     }
     return out;
 }

@@ -86,13 +86,13 @@ class Scenario : public testing::Test {
 
     void SetUp() override {
         restore_roaming();
-        const auto roaming = Win32World().roaming_app_data();
+        const auto roaming = Win32World().known_folder(KnownFolder::RoamingAppData);
         ASSERT_TRUE(roaming);
         roaming_ = std::wstring(roaming->begin(), roaming->end());
         app_ = roaming_ + L"\\com.vellumbeacon.player";
         watchdog_ = app_ + L"\\watchdog";
         remove_tree(app_);
-        const auto local = Win32World().local_app_data();
+        const auto local = Win32World().known_folder(KnownFolder::LocalAppData);
         ASSERT_TRUE(local);
         local_app_ = std::wstring(local->begin(), local->end()) + L"\\com.vellumbeacon.player";
         dumps_ = local_app_ + L"\\watchdog\\dumps";

@@ -148,8 +148,9 @@ class MemWorld : public World {
         wall_ms += ms;
     }
 
-    std::optional<Path> roaming_app_data() override { return roaming; }
-    std::optional<Path> local_app_data() override { return local; }
+    std::optional<Path> known_folder(KnownFolder which) override {
+        return which == KnownFolder::RoamingAppData ? roaming : local;
+    }
 
     OsError create_dirs(const Path& folder) override {
         if (files.count(folder)) return MEM_ALREADY_EXISTS;
@@ -245,16 +246,14 @@ class MemWorld : public World {
 
     std::uint32_t current_pid() override { return own_pid; }
 
-    ToolOutput run_tool_output(std::u16string_view name,
-                               const std::vector<std::u16string>& args) override {
+    // taskkill answers through tool_status, every other tool through tool_output.
+    ToolOutput run_tool(std::u16string_view name,
+                        const std::vector<std::u16string>& args) override {
         tool_calls.push_back({std::u16string(name), args});
-        return tool_output(tool_calls.back());
-    }
-
-    std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
-                                                 const std::vector<std::u16string>& args) override {
-        tool_calls.push_back({std::u16string(name), args});
-        return tool_status(tool_calls.back());
+        if (name != u"taskkill") return tool_output(tool_calls.back());
+        const auto status = tool_status(tool_calls.back());
+        if (!status) return {ToolRun::NotStarted, {}, 0};
+        return {ToolRun::Ended, {}, *status};
     }
 
     SpawnResult spawn_process(const Path& program) override { return spawner(program); }
@@ -276,7 +275,9 @@ class MemWorld : public World {
 
     std::optional<Path> own_exe_path() override { return own_exe; }
 
-    PathKind path_kind(const Path& path) override {
+    // A path is read up to its first NUL, as the system's calls read it.
+    PathKind path_kind(const Path& whole) override {
+        const Path path = whole.substr(0, whole.find(u'\0'));
         if (files.count(path)) return PathKind::File;
         if (folders.count(path)) return PathKind::Folder;
         if (other_paths.count(path)) return PathKind::Other;

@@ -9,8 +9,7 @@ namespace wd::fakes {
 class ScratchWorld : public Win32World {
   public:
     explicit ScratchWorld(Path roaming) : roaming_(std::move(roaming)) {}
-    std::optional<Path> roaming_app_data() override { return roaming_; }
-    std::optional<Path> local_app_data() override { return roaming_; }
+    std::optional<Path> known_folder(KnownFolder) override { return roaming_; }
 
   private:
     Path roaming_;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "bin/startup.h"
 #include "bin/supervisor.h"
 #include "sim_world.h"
 
@@ -20,15 +21,18 @@ class Loop {
   public:
     // Hands out only what is logged from now on.
     explicit Loop(SimWorld& world, WatchdogConfig config = {})
+        : Loop(world, Started{config, Log(world)}) {}
+    // As watchdog.exe runs it after start-up.
+    Loop(SimWorld& world, Started started)
         : world_(world),
-          config_(config),
-          state_(initial_state(world)),
+          config_(started.config),
+          state_(initial_state(world, std::move(started.log))),
           read_(world.stderr_text.size()) {}
 
     // The tick's pause in seconds.
     std::uint64_t tick() {
         const Pause pause = run_tick(world_, config_, state_);
-        pause_after_tick(world_, config_, state_, pause);
+        pause_after_tick(world_, state_, pause);
         return pause.secs;
     }
     void ticks(int n) {

@@ -160,32 +160,23 @@ class SimWorld : public MemWorld {
       public:
         Child(SimWorld* world, std::uint32_t pid) : world_(world), pid_(pid) {}
         std::uint32_t pid() const override { return pid_; }
-        ChildPoll poll() override {
+        // Time runs on to the process's scheduled end or for `ms`, whichever comes first. A
+        // process whose waits fail can still be polled (a wait of 0).
+        ChildPoll wait_for_exit(std::uint32_t ms) override {
             const SimProcess& p = world_->processes.at(pid_);
-            if (p.poll_fails) return ChildPollFailed{};
-            if (p.alive) return ChildRunning{};
-            return ChildEnded{p.exit_code};
-        }
-        // Time runs on to the process's scheduled end or for `ms`, whichever comes first.
-        ChildWait wait_for_exit(std::uint32_t ms) override {
-            const SimProcess& p = world_->processes.at(pid_);
-            if (p.poll_fails || p.wait_fails) {
-                world_->advance_ms(ms);
-                return ChildWait::Failed;
+            if (p.poll_fails || (p.wait_fails && ms > 0)) {
+                if (ms > 0) world_->advance_ms(ms);
+                return ChildPollFailed{};
             }
-            if (!p.alive) return ChildWait::Ended;
-            if (p.exits_at_ms && *p.exits_at_ms <= world_->wall_ms + ms) {
+            if (!p.alive) return ChildEnded{p.exit_code};
+            if (ms > 0 && p.exits_at_ms && *p.exits_at_ms <= world_->wall_ms + ms) {
                 world_->advance_ms(*p.exits_at_ms - std::min(*p.exits_at_ms, world_->wall_ms));
-                return ChildWait::Ended;
+                return ChildEnded{world_->processes.at(pid_).exit_code};
             }
-            world_->advance_ms(ms);
-            return ChildWait::TimedOut;
+            if (ms > 0) world_->advance_ms(ms);
+            return ChildRunning{};
         }
         void terminate_and_wait() override { world_->kill(pid_, 1); }
-        std::optional<std::uint64_t> private_bytes() override {
-            ++world_->memory_reads;
-            return world_->processes.at(pid_).private_bytes;
-        }
 
       private:
         SimWorld* world_;

@@ -29,15 +29,10 @@ class CountingWorld : public Win32World {
         ++started;
         return Win32World::spawn_process(program);
     }
-    ToolOutput run_tool_output(std::u16string_view name,
-                               const std::vector<std::u16string>& args) override {
+    ToolOutput run_tool(std::u16string_view name,
+                        const std::vector<std::u16string>& args) override {
         ++started;
-        return Win32World::run_tool_output(name, args);
-    }
-    std::optional<std::uint32_t> run_tool_status(std::u16string_view name,
-                                                 const std::vector<std::u16string>& args) override {
-        ++started;
-        return Win32World::run_tool_status(name, args);
+        return Win32World::run_tool(name, args);
     }
 };
 

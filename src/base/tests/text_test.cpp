@@ -70,7 +70,8 @@ TEST(UnicodeWhitespaceTrim, RemovesWhiteSpacePropertyCharactersAtBothEndsOnly) {
         {"\xE2\x80\x8B"
          "7",
          "\xE2\x80\x8B"
-         "7"},  // zero-width space is not White_Space
+         "7"},                         // zero-width space is not White_Space
+        {"7 \x80\x80", "7 \x80\x80"},  // a space with stray continuation bytes is not one
         {"", ""},
     };
     for (const auto& [in, out] : cases) {

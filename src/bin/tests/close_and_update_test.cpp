@@ -43,27 +43,24 @@ TEST(CloseCheck, SameLogonStandsDownForEverOtherwiseTwelveHoursDecide) {
         std::optional<std::int64_t> flag_logon;
         std::optional<std::int64_t> session_logon;
         std::int64_t age_ms;  // negative: closedAt in the future
-        CloseDecision want;
+        bool cleared;
     } cases[] = {
-        {"same logon, days old", NOW_LOGON, NOW_LOGON, 72 * HOUR_MS, CloseDecision::StandDown},
-        {"other logon, just now", NOW_LOGON - 1, NOW_LOGON, 0, CloseDecision::Cleared},
-        {"no flag logon, 11:59", std::nullopt, NOW_LOGON, 12 * HOUR_MS - 60'000,
-         CloseDecision::StandDown},
-        {"no flag logon, 12:00", std::nullopt, NOW_LOGON, 12 * HOUR_MS, CloseDecision::Cleared},
-        {"no session logon, 11:59", NOW_LOGON, std::nullopt, 12 * HOUR_MS - 60'000,
-         CloseDecision::StandDown},
-        {"no session logon, 12:00", NOW_LOGON, std::nullopt, 12 * HOUR_MS, CloseDecision::Cleared},
-        {"session logon 0 is none", 0, 0, 12 * HOUR_MS, CloseDecision::Cleared},
-        {"closed in the future", std::nullopt, std::nullopt, -5 * HOUR_MS,
-         CloseDecision::StandDown},
+        {"same logon, days old", NOW_LOGON, NOW_LOGON, 72 * HOUR_MS, false},
+        {"other logon, just now", NOW_LOGON - 1, NOW_LOGON, 0, true},
+        {"no flag logon, 11:59", std::nullopt, NOW_LOGON, 12 * HOUR_MS - 60'000, false},
+        {"no flag logon, 12:00", std::nullopt, NOW_LOGON, 12 * HOUR_MS, true},
+        {"no session logon, 11:59", NOW_LOGON, std::nullopt, 12 * HOUR_MS - 60'000, false},
+        {"no session logon, 12:00", NOW_LOGON, std::nullopt, 12 * HOUR_MS, true},
+        {"session logon 0 is none", 0, 0, 12 * HOUR_MS, true},
+        {"closed in the future", std::nullopt, std::nullopt, -5 * HOUR_MS, false},
     };
     for (const auto& c : cases) {
         SimWorld world;
         world.logon_time = c.session_logon;
         put_closed(world, world.wall_ms - c.age_ms, c.flag_logon);
-        SupervisorState state = initial_state(world);
-        EXPECT_EQ(check_closed_flag(world, state, world.wall_ms), c.want) << c.name;
-        const bool cleared = c.want == CloseDecision::Cleared;
+        Loop loop(world);
+        loop.tick();
+        const bool cleared = c.cleared;
         EXPECT_EQ(world.files.count(CLOSED), cleared ? 0u : 1u) << c.name;
         EXPECT_EQ(world.stderr_text.find(cleared ? CLEARED : STAND_DOWN) != std::string::npos, true)
             << c.name;
@@ -129,7 +126,8 @@ TEST(StandDown, TheOwnChildGetsFifteenSecondsAfterTheCloseToExit) {
         ASSERT_TRUE(state.child);
         put_closed(world, world.wall_ms - c.since_close_ms, std::nullopt);
 
-        EXPECT_EQ(check_closed_flag(world, state, world.wall_ms), CloseDecision::StandDown);
+        run_tick(world, config, state);
+        EXPECT_NE(world.stderr_text.find(STAND_DOWN), std::string::npos);
         EXPECT_EQ(static_cast<bool>(state.child), !c.ended) << c.since_close_ms;
         EXPECT_EQ(world.processes.at(1000).alive, !c.ended) << c.since_close_ms;
         EXPECT_EQ(world.stderr_text.find(ENDING) != std::string::npos, c.ended);
@@ -191,16 +189,16 @@ TEST(UpdateState, GraceFirstThenTheHangCapThenIgnored) {
         {"cap below grace, young", 120'000, 60'000, 90'000, UpdateKind::WithinGrace},
         {"cap below grace, past", 120'000, 60'000, 120'000, UpdateKind::NoUpdate},
     };
+    constexpr std::uint64_t NOW = 1'765'000'000'000;
     for (const auto& c : cases) {
-        SimWorld world;
-        put_sentinel(world, world.wall_ms - static_cast<std::uint64_t>(c.age_ms));
+        const UpdatingSentinel sentinel{NOW - static_cast<std::uint64_t>(c.age_ms), "2.4.0"};
         WatchdogConfig config;
         config.update_grace_ms = c.grace_ms;
         config.update_hang_cap_ms = c.cap_ms;
-        const UpdateState got = read_update_state(world, config, world.wall_ms);
+        const UpdateState got = classify_update(sentinel, config, NOW);
         EXPECT_EQ(got.kind, c.want) << c.name;
         if (got.kind == UpdateKind::PastGrace) {
-            EXPECT_EQ(got.started_at_ms, world.wall_ms - c.age_ms) << c.name;
+            EXPECT_EQ(got.started_at_ms, NOW - c.age_ms) << c.name;
         }
     }
 }
@@ -220,7 +218,7 @@ TEST(UpdateState, OnlyAWholeSentinelInTheUpdatesFolderCounts) {
         SimWorld world;
         world.create_dirs(*parent_folder(c.path));
         world.files[c.path] = c.text;
-        EXPECT_EQ(read_update_state(world, {}, world.wall_ms).kind, UpdateKind::NoUpdate) << c.text;
+        EXPECT_FALSE(read_updating_sentinel(world, updating_path(world)).value) << c.text;
     }
 }
 
@@ -234,7 +232,7 @@ TEST(Update, NoLaunchWithinTheGraceThenOneVerifyPendingLaunch) {
     EXPECT_TRUE(loop.messages().empty());
     loop.tick();  // 120 s
     EXPECT_EQ(loop.messages(), (std::vector<std::string>{spawned(1000), VERIFY}));
-    EXPECT_TRUE(loop.state().verify_launch_for_ms);
+    EXPECT_TRUE(loop.state().memory.verify_launch_for_ms);
     loop.ticks(20);
     EXPECT_TRUE(loop.messages().empty());
 }
@@ -303,13 +301,13 @@ TEST(Update, AVerifyPendingChildThatCannotBePolledClearsTheMark) {
     Loop loop(world);
     loop.tick();
     EXPECT_EQ(loop.messages(), (std::vector<std::string>{spawned(1000), VERIFY}));
-    ASSERT_TRUE(loop.state().verify_launch_for_ms);
+    ASSERT_TRUE(loop.state().memory.verify_launch_for_ms);
     world.processes.at(1000).poll_fails = true;
     loop.tick();
-    EXPECT_FALSE(loop.state().verify_launch_for_ms);
+    EXPECT_FALSE(loop.state().memory.verify_launch_for_ms);
     EXPECT_FALSE(loop.state().child);
     EXPECT_TRUE(loop.messages().empty());
-    EXPECT_EQ(loop.state().adopted_pid, 1000u);
+    EXPECT_EQ(loop.state().memory.adopted_pid, 1000u);
 }
 
 TEST(Update, AFailedVerifyPendingSpawnIsNotRetriedForTheSameSentinel) {

@@ -1,5 +1,6 @@
-// The tick's rules as a table: each row is a situation and what the tick does about it.
-#include "bin/decision.h"
+// The tick's rules as tables: each row is a situation (what the check read, and what the last
+// check left) and what the tick does about it.
+#include "bin/tick.h"
 
 #include <gtest/gtest.h>
 
@@ -7,231 +8,575 @@ namespace wd {
 namespace {
 
 constexpr std::uint64_t NOW = 1'765'000'000'000;
-
-TickFacts alive_and_silent() {
-    TickFacts f;
-    f.now_ms = NOW;
-    f.player_alive = true;
-    f.since_launch_ms = 3'600'000;
-    return f;
-}
-
-// Over a ceiling of 100 MB at this check, and at the one before for the same player.
-void over_ceiling_twice(TickFacts& f) {
-    f.memory = MemoryReading{1000, 150 * BYTES_PER_MIB};
-    f.over_memory_before = {1000, 1, 150 * BYTES_PER_MIB};
-}
-
 constexpr std::uint64_t NOW_NS = 9'000'000'000'000;
+constexpr std::int64_t LOGON = 133'000'000'000'000'000;
+constexpr std::uint64_t MS = 1'000'000;  // ns
+constexpr std::uint64_t ONE_HOUR_MS = 3'600'000;
+const Path EXE = u"C:\\Signage\\player.exe";
 
-// No visible window of the player has answered for `ms`, up to this check.
-void frozen_for(TickFacts& f, std::uint64_t ms) {
-    f.now_ns = NOW_NS;
-    f.windows = WindowsReading{1000, WindowsAnswer::NoneAnswered};
-    f.not_responding_before = {1000, NOW_NS - ms * 1'000'000, 0};
-}
+// The own child (pid 1000) runs and has been silent past its hang timeout, launched an hour
+// ago; the last check was 5 s ago on both clocks.
+struct Check {
+    TickFacts facts;
+    TickMemory memory;
+    WatchdogConfig config;
+    Check() {
+        facts.now_ms = NOW;
+        facts.now_ns = NOW_NS;
+        facts.child = ChildRunning{};
+        facts.child_pid = 1000;
+        facts.found.player_alive = true;
+        facts.liveness = LivenessRecord{1000, NOW - 61'000};
+        facts.launch = LaunchFacts{EXE, std::nullopt, NOW_NS};
+        memory = first_memory(NOW - 5'000, NOW_NS - 5'000 * MS);
+        memory.started_at_ns = NOW_NS - 2 * ONE_HOUR_MS * MS;
+        memory.launched_at_ns = NOW_NS - ONE_HOUR_MS * MS;
+        config.memory_limit_mb = 100;
+        config.not_responding_ms = 20'000;
+    }
+    void fresh() { facts.liveness->ts = NOW - 1'000; }
+    // The own child was seen to end (or could not be polled): no player runs.
+    void child_seen(ChildPoll poll) {
+        facts.child = poll;
+        facts.found = {};
+    }
+    void no_player() {
+        facts.child.reset();
+        facts.found = {};
+    }
+    // Adopted (not the own child), started by itself this long ago.
+    void adopted(std::uint64_t started_ms_ago) {
+        facts.child.reset();
+        facts.found = {true, 1000, NOW - started_ms_ago, "player.exe", std::nullopt, true};
+    }
+    // Before the first launch, this long after the watchdog's start.
+    void first_launch_at(std::uint64_t ms) {
+        memory.launched_at_ns.reset();
+        memory.started_at_ns = NOW_NS - ms * MS;
+    }
+    void closed(std::uint64_t ms_ago, std::optional<std::int64_t> flag_logon,
+                std::optional<std::int64_t> session = LOGON) {
+        facts.closed = ClosedFlag{NOW - ms_ago, flag_logon};
+        facts.session_logon = session;
+    }
+    void update(std::uint64_t started_ms_ago) {
+        facts.update = UpdatingSentinel{NOW - started_ms_ago, "2.4.0"};
+    }
+    // Over a ceiling of 100 MB at this check, and at the one before for the same player.
+    void over_ceiling_twice() {
+        facts.memory = MemoryReading{1000, 150 * BYTES_PER_MIB};
+        memory.over_memory = {1000, 1, 150 * BYTES_PER_MIB};
+    }
+    // No visible window of the player has answered for `ms`, up to this check.
+    void frozen_for(std::uint64_t ms) {
+        facts.windows = WindowsReading{1000, WindowsAnswer::NoneAnswered};
+        memory.not_responding = {1000, NOW_NS - ms * MS, 0};
+    }
+    TickResult decide() const { return decide_tick(facts, memory, config); }
+};
 
 TEST(DecideTick, EachSituationAndWhatTheTickDoes) {
     using enum TickAction;
     using enum TickReason;
-    const UpdateState young{UpdateKind::WithinGrace, NOW - 1'000};
-    const UpdateState overdue{UpdateKind::PastGrace, NOW - 200'000};
     const struct {
         const char* rule;
-        void (*situation)(TickFacts&, const UpdateState&, const UpdateState&);
-        struct {
-            TickAction action;
-            TickReason reason;
-        } want;
-        bool resets;
+        void (*situation)(Check&);
+        TickAction action;
+        TickReason reason;
+        bool resets;  // the crash loop is over
     } rows[] = {
         {"a close of this logon stands down before anything else",
-         [](TickFacts& f, auto&, auto&) { f.close = CloseDecision::StandDown; },
-         {StandDown, Closed},
+         [](Check& c) { c.closed(1'000, LOGON); }, StandDown, Closed, false},
+        {"a close of another logon is cleared, and the check goes on",
+         [](Check& c) { c.closed(1'000, LOGON - 1); }, EndAndRelaunch, LivenessStale, false},
+        {"no player: launch", [](Check& c) { c.no_player(); }, Launch, NoPlayer, false},
+        {"alive and fresh: idle, and a crash loop is over", [](Check& c) { c.fresh(); }, Idle,
+         Healthy, true},
+        {"alive and silent past every grace: hung", [](Check&) {}, EndAndRelaunch, LivenessStale,
          false},
-        {"a cleared close goes on as if there were none",
-         [](TickFacts& f, auto&, auto&) { f.close = CloseDecision::Cleared; },
-         {EndAndRelaunch, LivenessStale},
-         false},
-        {"no player: launch",
-         [](TickFacts& f, auto&, auto&) { f.player_alive = false; },
-         {Launch, NoPlayer},
-         false},
-        {"alive and fresh: idle, and a crash loop is over",
-         [](TickFacts& f, auto&, auto&) { f.liveness_fresh = true; },
-         {Idle, Healthy},
-         true},
-        {"alive and silent past every grace: hung",
-         [](TickFacts&, auto&, auto&) {},
-         {EndAndRelaunch, LivenessStale},
-         false},
+        {"the child ended: no player", [](Check& c) { c.child_seen(ChildEnded{1}); }, Launch,
+         NoPlayer, false},
         {"silent, but the clock was set forward",
-         [](TickFacts& f, auto&, auto&) { f.clock_jumped = true; },
-         {Idle, ClockJumped},
+         [](Check& c) { c.memory.prev_wall_ms = NOW - 15'001; }, Idle, ClockJumped, false},
+        {"silent, the clock set forward by no more than the slack",
+         [](Check& c) { c.memory.prev_wall_ms = NOW - 15'000; }, EndAndRelaunch, LivenessStale,
          false},
         {"silent within the startup grace",
-         [](TickFacts& f, auto&, auto&) { f.since_launch_ms = 59'999; },
-         {Idle, StartupGrace},
+         [](Check& c) { c.memory.launched_at_ns = NOW_NS - 59'999 * MS; }, Idle, StartupGrace,
          false},
         {"silent at exactly the startup grace",
-         [](TickFacts& f, auto&, auto&) { f.since_launch_ms = 60'000; },
-         {EndAndRelaunch, LivenessStale},
+         [](Check& c) { c.memory.launched_at_ns = NOW_NS - 60'000 * MS; }, EndAndRelaunch,
+         LivenessStale, false},
+        {"a record stamped in the future is fresh",
+         [](Check& c) { c.facts.liveness->ts = NOW + ONE_HOUR_MS; }, Idle, Healthy, true},
+        {"adopted, started 59.999 s ago", [](Check& c) { c.adopted(59'999); }, Idle, AdoptedGrace,
          false},
-        {"adopted, started 59.999 s ago",
-         [](TickFacts& f, auto&, auto&) { f.adopted_started_at_ms = NOW - 59'999; },
-         {Idle, AdoptedGrace},
-         false},
-        {"adopted, started 60 s ago",
-         [](TickFacts& f, auto&, auto&) { f.adopted_started_at_ms = NOW - 60'000; },
-         {EndAndRelaunch, LivenessStale},
-         false},
+        {"adopted, started 60 s ago", [](Check& c) { c.adopted(60'000); }, EndAndRelaunch,
+         LivenessStale, false},
         {"adopted, started in the future: its window has not opened",
-         [](TickFacts& f, auto&, auto&) { f.adopted_started_at_ms = NOW + 1; },
-         {EndAndRelaunch, LivenessStale},
-         false},
-        {"an update within its grace: never hung",
-         [](TickFacts& f, auto& y, auto&) { f.update = y; },
-         {Idle, UpdateYoung},
-         false},
+         [](Check& c) {
+             c.adopted(0);
+             c.facts.found.adopted_started_at_ms = NOW + 1;
+         },
+         EndAndRelaunch, LivenessStale, false},
+        {"an update within its grace: never hung", [](Check& c) { c.update(1'000); }, Idle,
+         UpdateYoung, false},
         {"an update within its grace: no launch either",
-         [](TickFacts& f, auto& y, auto&) {
-             f.update = y;
-             f.player_alive = false;
+         [](Check& c) {
+             c.update(1'000);
+             c.no_player();
          },
-         {Idle, UpdateYoung},
-         false},
+         Idle, UpdateYoung, false},
         {"an update within its grace, alive and fresh: still a healthy player",
-         [](TickFacts& f, auto& y, auto&) {
-             f.update = y;
-             f.liveness_fresh = true;
+         [](Check& c) {
+             c.update(1'000);
+             c.fresh();
          },
-         {Idle, UpdateYoung},
-         true},
+         Idle, UpdateYoung, true},
         {"an overdue update and a player: idle, even when silent",
-         [](TickFacts& f, auto&, auto& o) { f.update = o; },
-         {Idle, UpdateOverdueAlive},
-         false},
+         [](Check& c) { c.update(200'000); }, Idle, UpdateOverdueAlive, false},
         {"an overdue update and no player: its one launch",
-         [](TickFacts& f, auto&, auto& o) {
-             f.update = o;
-             f.player_alive = false;
+         [](Check& c) {
+             c.update(200'000);
+             c.no_player();
          },
-         {Launch, UpdateOverdue},
-         false},
+         Launch, UpdateOverdue, false},
         {"an overdue update whose launch was made: idle",
-         [](TickFacts& f, auto&, auto& o) {
-             f.update = o;
-             f.player_alive = false;
-             f.verify_launch_for_ms = o.started_at_ms;
+         [](Check& c) {
+             c.update(200'000);
+             c.no_player();
+             c.memory.verify_launch_for_ms = NOW - 200'000;
          },
-         {Idle, UpdateLaunchMade},
-         false},
+         Idle, UpdateLaunchMade, false},
         {"a launch made for another update does not count",
-         [](TickFacts& f, auto&, auto& o) {
-             f.update = o;
-             f.player_alive = false;
-             f.verify_launch_for_ms = o.started_at_ms - 1;
+         [](Check& c) {
+             c.update(200'000);
+             c.no_player();
+             c.memory.verify_launch_for_ms = NOW - 200'001;
          },
-         {Launch, UpdateOverdue},
-         false},
+         Launch, UpdateOverdue, false},
+        {"the update's launched child ended: the update's launch again",
+         [](Check& c) {
+             c.update(200'000);
+             c.child_seen(ChildEnded{0});
+             c.memory.verify_launch_for_ms = NOW - 200'000;
+         },
+         Launch, UpdateOverdue, false},
+        {"an update at its hang cap is no update", [](Check& c) { c.update(360'000); },
+         EndAndRelaunch, LivenessStale, false},
         {"fresh, over the memory ceiling at two checks: ended",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             over_ceiling_twice(f);
+         [](Check& c) {
+             c.fresh();
+             c.over_ceiling_twice();
          },
-         {EndAndRelaunch, MemoryOverLimit},
-         false},
+         EndAndRelaunch, MemoryOverLimit, false},
         {"over the ceiling once, right after one reading over it of another player",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             over_ceiling_twice(f);
-             f.over_memory_before.pid = 999;
+         [](Check& c) {
+             c.fresh();
+             c.over_ceiling_twice();
+             c.memory.over_memory.pid = 999;
          },
-         {Idle, Healthy},
-         true},
+         Idle, Healthy, true},
         {"over the memory ceiling within the startup grace",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             over_ceiling_twice(f);
-             f.since_launch_ms = 59'999;
+         [](Check& c) {
+             c.fresh();
+             c.over_ceiling_twice();
+             c.memory.launched_at_ns = NOW_NS - 59'999 * MS;
          },
-         {Idle, Healthy},
-         true},
+         Idle, Healthy, true},
         {"over the memory ceiling, adopted within its grace",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             over_ceiling_twice(f);
-             f.adopted_started_at_ms = NOW - 59'999;
+         [](Check& c) {
+             c.adopted(59'999);
+             c.fresh();
+             c.over_ceiling_twice();
          },
-         {Idle, Healthy},
-         true},
+         Idle, Healthy, true},
         {"silent and over the memory ceiling: hung, as it would be anyway",
-         [](TickFacts& f, auto&, auto&) { over_ceiling_twice(f); },
-         {EndAndRelaunch, LivenessStale},
-         false},
+         [](Check& c) { c.over_ceiling_twice(); }, EndAndRelaunch, LivenessStale, false},
         {"fresh, but no window has answered for the setting's 20 s: ended",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             frozen_for(f, 20'000);
+         [](Check& c) {
+             c.fresh();
+             c.frozen_for(20'000);
          },
-         {EndAndRelaunch, NotResponding},
-         false},
+         EndAndRelaunch, NotResponding, false},
+        {"no window has answered for 19.999 s",
+         [](Check& c) {
+             c.fresh();
+             c.frozen_for(19'999);
+         },
+         Idle, Healthy, true},
         {"no window answers, but within the startup grace",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             frozen_for(f, 20'000);
-             f.since_launch_ms = 59'999;
+         [](Check& c) {
+             c.fresh();
+             c.frozen_for(20'000);
+             c.memory.launched_at_ns = NOW_NS - 59'999 * MS;
          },
-         {Idle, Healthy},
-         true},
+         Idle, Healthy, true},
+        {"no window answers, adopted within the grace from its own start",
+         [](Check& c) {
+             c.adopted(59'999);
+             c.fresh();
+             c.frozen_for(20'000);
+         },
+         Idle, Healthy, true},
         {"the run was another player's: this one's starts now",
-         [](TickFacts& f, auto&, auto&) {
-             f.liveness_fresh = true;
-             frozen_for(f, 20'000);
-             f.windows->pid = 1001;
+         [](Check& c) {
+             c.fresh();
+             c.frozen_for(20'000);
+             c.facts.windows->pid = 1001;
          },
-         {Idle, Healthy},
-         true},
-        {"silent and frozen: hung, one recovery",
-         [](TickFacts& f, auto&, auto&) { frozen_for(f, 20'000); },
-         {EndAndRelaunch, LivenessStale},
-         false},
+         Idle, Healthy, true},
+        {"silent and frozen: hung, one recovery", [](Check& c) { c.frozen_for(20'000); },
+         EndAndRelaunch, LivenessStale, false},
         {"nothing of ours runs, but a player started itself before the first launch: await it",
-         [](TickFacts& f, auto&, auto&) {
-             f.player_alive = false;
-             f.since_launch_ms = 59'999;
-             f.self_started_pid = 7;
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(59'999);
+             c.facts.launch->look = SelfStartedLook{true, std::vector<std::uint32_t>{7}, ""};
          },
-         {AwaitPlayer, SelfStarted},
-         false},
+         AwaitPlayer, SelfStarted, false},
+        {"before the first launch, the look finds nobody: launch",
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(59'999);
+             c.facts.launch->look = SelfStartedLook{true, std::vector<std::uint32_t>{}, ""};
+         },
+         Launch, NoPlayer, false},
         {"nothing seen, but tasklist gave no answer, before the first launch: wait",
-         [](TickFacts& f, auto&, auto&) {
-             f.player_alive = false;
-             f.since_launch_ms = 59'999;
-             f.player_unseen = true;
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(59'999);
+             c.facts.found.unknown = "exit status 1";
          },
-         {Idle, PlayerUnseen},
-         false},
+         Idle, PlayerUnseen, false},
+        {"the look itself gave no answer: wait",
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(59'999);
+             c.facts.launch->look = SelfStartedLook{true, std::nullopt, "exit status 1"};
+         },
+         Idle, PlayerUnseen, false},
         {"the same once a launch was made: launch, as for no player",
-         [](TickFacts& f, auto&, auto&) {
-             f.player_alive = false;
-             f.launched_before = true;
-             f.since_launch_ms = 10'000;
-             f.player_unseen = true;
+         [](Check& c) {
+             c.no_player();
+             c.memory.launched_at_ns = NOW_NS - 10'000 * MS;
+             c.facts.found.unknown = "exit status 1";
          },
-         {Launch, NoPlayer},
-         false},
+         Launch, NoPlayer, false},
+        {"an adopted player that tasklist cannot see now stays the player within the grace",
+         [](Check& c) {
+             c.no_player();
+             c.fresh();
+             c.facts.found.unknown = "exit status 1";
+             c.memory.tool_failures.adopted_seen =
+                 Identification{true, 1000, std::nullopt, "player.exe", std::nullopt, true};
+         },
+         Idle, Healthy, true},
+        {"tasklist has failed for the whole grace: a player that cannot be seen is not running",
+         [](Check& c) {
+             c.no_player();
+             c.facts.found.unknown = "exit status 1";
+             c.memory.tool_failures.since_ns = NOW_NS - 60'000 * MS;
+             c.memory.tool_failures.adopted_seen =
+                 Identification{true, 1000, std::nullopt, "player.exe", std::nullopt, true};
+         },
+         Launch, NoPlayer, false},
     };
     for (const auto& row : rows) {
-        TickFacts facts = alive_and_silent();
-        row.situation(facts, young, overdue);
-        WatchdogConfig config;
-        config.memory_limit_mb = 100;
-        config.not_responding_ms = 20'000;
-        const TickDecision got = decide_tick(facts, config);
-        EXPECT_EQ(got.action, row.want.action) << row.rule;
-        EXPECT_EQ(got.reason, row.want.reason) << row.rule;
-        EXPECT_EQ(resets_rapid_restarts(facts, got), row.resets) << row.rule;
+        Check check;
+        row.situation(check);
+        check.memory.rapid_restarts = 3;
+        const TickResult got = check.decide();
+        EXPECT_EQ(got.action, row.action) << row.rule;
+        EXPECT_EQ(got.reason, row.reason) << row.rule;
+        EXPECT_EQ(got.memory.rapid_restarts == 0, row.resets) << row.rule;
+    }
+}
+
+std::vector<std::string> shown(const std::vector<Effect>& effects) {
+    std::vector<std::string> out;
+    for (const Effect& effect : effects) {
+        if (const auto* e = std::get_if<LogMessage>(&effect)) {
+            out.push_back("log: " + message_text(e->message));
+        } else if (const auto* r = std::get_if<RecordRecovery>(&effect)) {
+            out.push_back("record: " + r->what);
+        } else if (std::holds_alternative<ReleaseChild>(effect)) {
+            out.emplace_back("release child");
+        } else if (std::holds_alternative<EndChild>(effect)) {
+            out.emplace_back("end child");
+        } else if (std::holds_alternative<DeleteClosedFlag>(effect)) {
+            out.emplace_back("delete closed.json");
+        } else if (std::holds_alternative<ShowTaskbar>(effect)) {
+            out.emplace_back("show taskbar");
+        } else if (const auto* end = std::get_if<EndPlayer>(&effect)) {
+            out.push_back("end pid=" + std::to_string(end->pid.value_or(0)) +
+                          (end->own_child ? " own" : " by " + end->image_name) +
+                          (end->dump ? " dump" : ""));
+        } else if (const auto* launch = std::get_if<LaunchPlayer>(&effect)) {
+            out.push_back("launch " + path_display(launch->exe));
+        }
+    }
+    return out;
+}
+
+// What the tick does, effect by effect, in order: the close, the child's exit, the update's
+// launch, the ends and launches, and the lines said once.
+TEST(DecideTick, TheEffectsOfEachSituationInOrder) {
+    const std::string launch = "launch C:\\Signage\\player.exe";
+    const std::string stand_down =
+        "log: player closed by the operator - standing down until the next logon";
+    const std::string hung = "log: player hung (process alive, liveness stale) - killing";
+    const struct {
+        const char* rule;
+        void (*situation)(Check&);
+        std::vector<std::string> effects;
+    } rows[] = {
+        {"the first check of a close: its line and the taskbar; the child has 15 s to exit",
+         [](Check& c) { c.closed(15'000, LOGON); },
+         {stand_down, "show taskbar"}},
+        {"a later check of the same close: nothing again",
+         [](Check& c) {
+             c.closed(1'000, LOGON);
+             c.memory.standing_down = true;
+         },
+         {}},
+        {"the own child outlives the close by more than 15 s: ended, not recorded",
+         [](Check& c) {
+             c.closed(15'001, LOGON);
+             c.memory.standing_down = true;
+         },
+         {"log: closed player did not exit - ending it", "end child"}},
+        {"a close stamped in the future gives the child its 15 s from then",
+         [](Check& c) {
+             c.closed(0, std::nullopt, std::nullopt);
+             c.facts.closed->closed_at = NOW + 60'000;
+             c.memory.standing_down = true;
+         },
+         {}},
+        {"the closed child's exit is let go silently: no line, no record",
+         [](Check& c) {
+             c.closed(1'000, LOGON);
+             c.memory.standing_down = true;
+             c.child_seen(ChildEnded{1});
+         },
+         {"release child"}},
+        {"a player the watchdog did not launch is never ended by a close",
+         [](Check& c) {
+             c.adopted(ONE_HOUR_MS);
+             c.closed(ONE_HOUR_MS, LOGON);
+             c.memory.standing_down = true;
+         },
+         {}},
+        {"a close of an earlier logon: deleted and said, then the check goes on",
+         [](Check& c) {
+             c.closed(60'000, LOGON - 1);
+             c.fresh();
+         },
+         {"delete closed.json", "log: close from an earlier session cleared - supervising again"}},
+        {"an exit with 0: said, not recorded, let go, launched again",
+         [](Check& c) { c.child_seen(ChildEnded{0}); },
+         {"log: player exited (code 0)", "release child", launch}},
+        {"an exit with 3: the same",
+         [](Check& c) { c.child_seen(ChildEnded{3}); },
+         {"log: player exited (code 3)", "release child", launch}},
+        {"a crash: said and recorded with its line",
+         [](Check& c) { c.child_seen(ChildEnded{0xC0000005}); },
+         {"log: player exited (code 0xc0000005)", "record: player exited (code 0xc0000005)",
+          "release child", launch}},
+        {"a child that cannot be polled is let go silently",
+         [](Check& c) { c.child_seen(ChildPollFailed{}); },
+         {"release child", launch}},
+        {"a crash within the startup grace: a rapid restart, backed off",
+         [](Check& c) {
+             c.child_seen(ChildEnded{1});
+             c.memory.launched_at_ns = NOW_NS - 10'000 * MS;
+         },
+         {"log: player exited (code 1)", "record: player exited (code 1)", "release child",
+          "log: rapid restart #1; backing off 6s", launch}},
+        {"an overdue update's one launch is marked",
+         [](Check& c) {
+             c.no_player();
+             c.update(200'000);
+         },
+         {launch, "log: verify-pending: launched player after update grace"}},
+        {"hung, with dumps on: said, recorded, dumped and ended, launched",
+         [](Check& c) { c.config.hang_dumps = 5; },
+         {hung, "record: player hung - ended and started again", "end pid=1000 own dump", launch}},
+        {"an adopted player is ended by its pid, or else its image name",
+         [](Check& c) {
+             c.adopted(ONE_HOUR_MS);
+             c.memory.adopted_pid = 1000;
+         },
+         {hung, "record: player hung - ended and started again", "end pid=1000 by player.exe",
+          launch}},
+        {"over the memory ceiling: never dumped",
+         [](Check& c) {
+             c.config.hang_dumps = 5;
+             c.fresh();
+             c.over_ceiling_twice();
+         },
+         {"log: player over memory limit (150 MB private, limit 100 MB) - killing",
+          "record: player over memory limit - ended and started again", "end pid=1000 own",
+          launch}},
+        {"not responding: dumped as a hang is",
+         [](Check& c) {
+             c.config.hang_dumps = 5;
+             c.fresh();
+             c.frozen_for(31'500);
+         },
+         {"log: player not responding (no window answered for 31s) - killing",
+          "record: player not responding - ended and started again", "end pid=1000 own dump",
+          launch}},
+        {"nothing to launch: said at every check",
+         [](Check& c) {
+             c.no_player();
+             c.facts.launch->exe.reset();
+         },
+         {"log: cannot resolve player exe (no player.json / override / sibling)"}},
+        {"a self-started player's wait is said once",
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(1'000);
+             c.facts.launch->look = SelfStartedLook{true, std::vector<std::uint32_t>{7}, ""};
+         },
+         {"log: player already running (pid=7) - waiting for its record"}},
+        {"and not again",
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(2'000);
+             c.facts.launch->look = SelfStartedLook{true, std::vector<std::uint32_t>{7}, ""};
+             c.memory.waiting_for_self_started = true;
+         },
+         {}},
+        {"the first check of a run of tasklist failures says why",
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(1'000);
+             c.facts.found.unknown = "exit status 1";
+         },
+         {"log: tasklist gave no answer (exit status 1) - asking again at the next check"}},
+        {"the checks after it say nothing",
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(1'000);
+             c.facts.found.unknown = "exit status 1";
+             c.memory.tool_failures.since_ns = NOW_NS - 500 * MS;
+         },
+         {}},
+    };
+    for (const auto& row : rows) {
+        Check check;
+        row.situation(check);
+        EXPECT_EQ(shown(check.decide().effects), row.effects) << row.rule;
+    }
+}
+
+// Whose close it is: the logon times when both are known, otherwise the close's age.
+TEST(DecideTick, ACloseOfThisLogonStandsForEverOtherwiseTwelveHoursDecide) {
+    const struct {
+        const char* name;
+        std::optional<std::int64_t> flag_logon;
+        std::optional<std::int64_t> session_logon;
+        std::uint64_t age_ms;
+        bool stands;
+    } rows[] = {
+        {"same logon, days old", LOGON, LOGON, 72 * ONE_HOUR_MS, true},
+        {"other logon, just now", LOGON - 1, LOGON, 0, false},
+        {"no flag logon, 11:59", std::nullopt, LOGON, 12 * ONE_HOUR_MS - 60'000, true},
+        {"no flag logon, 12:00", std::nullopt, LOGON, 12 * ONE_HOUR_MS, false},
+        {"no session logon, 11:59", LOGON, std::nullopt, 12 * ONE_HOUR_MS - 60'000, true},
+        {"no session logon, 12:00", LOGON, std::nullopt, 12 * ONE_HOUR_MS, false},
+        {"session logon 0 is none", 0, 0, 12 * ONE_HOUR_MS, false},
+    };
+    for (const auto& row : rows) {
+        Check check;
+        check.closed(row.age_ms, row.flag_logon, row.session_logon);
+        EXPECT_EQ(close_stands(check.facts), row.stands) << row.name;
+        const TickResult got = check.decide();
+        EXPECT_EQ(got.action == TickAction::StandDown, row.stands) << row.name;
+        ASSERT_FALSE(got.effects.empty()) << row.name;
+        EXPECT_EQ(std::holds_alternative<DeleteClosedFlag>(got.effects.front()), !row.stands)
+            << row.name;
+    }
+}
+
+// What a check leaves for the next one.
+TEST(DecideTick, WhatACheckLeavesForTheNext) {
+    // A stand-down breaks a not-responding run (the windows were not asked), so a player still
+    // frozen once the close ends gets the whole setting again; a reading over the memory
+    // ceiling waits for the next check that reads one.
+    Check standing;
+    standing.closed(1'000, LOGON);
+    standing.over_ceiling_twice();
+    standing.frozen_for(10'000);
+    const TickMemory after = standing.decide().memory;
+    EXPECT_EQ(after.not_responding, NotRespondingRun{});
+    EXPECT_EQ(after.over_memory, (OverMemoryRun{1000, 1, 150 * BYTES_PER_MIB}));
+    EXPECT_TRUE(after.standing_down);
+
+    // An update's launch is marked with the sentinel's time; the own child's end unmarks it.
+    Check update;
+    update.no_player();
+    update.update(200'000);
+    EXPECT_EQ(update.decide().memory.verify_launch_for_ms, NOW - 200'000);
+    Check ended;
+    ended.child_seen(ChildEnded{0});
+    ended.memory.verify_launch_for_ms = NOW - 200'000;
+    ended.update(10'000);
+    EXPECT_EQ(ended.decide().memory.verify_launch_for_ms, std::nullopt);
+
+    // Both clocks of this check, for the next one's clock-jump test.
+    const TickMemory next = Check().decide().memory;
+    EXPECT_EQ(next.prev_wall_ms, NOW);
+    EXPECT_EQ(next.prev_ns, NOW_NS);
+}
+
+// The costly reads a launch needs are made only at checks that may launch: the executable
+// when a player would be ended or launched, the look for a self-started player (a tasklist
+// run by image name) only before the first launch within the grace from the start.
+TEST(WantedForLaunch, OnlyAtChecksThatMayLaunch) {
+    const struct {
+        const char* rule;
+        void (*situation)(Check&);
+        bool exe;
+        bool look;
+    } rows[] = {
+        {"a healthy player", [](Check& c) { c.fresh(); }, false, false},
+        {"a healthy adopted player before the first launch",
+         [](Check& c) {
+             c.adopted(ONE_HOUR_MS);
+             c.fresh();
+             c.first_launch_at(1'000);
+         },
+         false, false},
+        {"a hung player", [](Check&) {}, true, false},
+        {"no player, after a launch", [](Check& c) { c.no_player(); }, true, false},
+        {"no player before the first launch, within the grace",
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(59'999);
+         },
+         true, true},
+        {"no player before the first launch, past the grace",
+         [](Check& c) {
+             c.no_player();
+             c.first_launch_at(60'000);
+         },
+         true, false},
+        {"an update within its grace",
+         [](Check& c) {
+             c.no_player();
+             c.update(1'000);
+         },
+         false, false},
+        {"a close that stands", [](Check& c) { c.closed(1'000, LOGON); }, false, false},
+    };
+    for (const auto& row : rows) {
+        Check check;
+        row.situation(check);
+        const LaunchWants wants = wanted_for_launch(check.facts, check.memory, check.config);
+        EXPECT_EQ(wants.exe, row.exe) << row.rule;
+        EXPECT_EQ(wants.look, row.look) << row.rule;
     }
 }
 

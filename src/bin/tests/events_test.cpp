@@ -14,47 +14,74 @@ namespace {
 
 using enum EventLevel;
 
-// Every line the watchdog writes, in each of its forms, and its event; the message table
-// compiled into watchdog.exe holds each of these IDs at its level (Event Viewer finds a
+// Every message the watchdog writes, in each of its forms: its line and its event; the message
+// table compiled into watchdog.exe holds each of these IDs at its level (Event Viewer finds a
 // message only under the full identifier), and nothing else.
-TEST(Events, EachLineItsIdAndLevelAsTheMessageTableHasThem) {
+TEST(Events, EachMessageItsLineIdAndLevelAsTheMessageTableHasThem) {
+    const Path player = u"C:\\Signage\\player.exe";
     const struct {
+        Message message;
         std::string line;
         LogEvent event;
     } rows[] = {
-        {"vellumbeacon-watchdog started", {1000, Information}},
-        {"spawned player pid=4120 (C:\\Signage\\player.exe)", {1001, Information}},
-        {"player exited (code 0)", {1002, Information}},
-        {"player exited (code 3)", {1002, Information}},
-        {"player exited (code 0xc0000005)", {1003, Warning}},
-        {"player exited (code 30)", {1003, Warning}},
-        {"rapid restart #2; backing off 12s", {1004, Warning}},
-        {"player hung (process alive, liveness stale) - killing", {1005, Warning}},
-        {"player over memory limit (151 MB private, limit 100 MB) - killing", {1006, Warning}},
-        {"player not responding (no window answered for 31s) - killing", {1007, Warning}},
-        {"spawn failed (player): program not found", {1008, Error}},
-        {"cannot resolve player exe (no player.json / override / sibling)", {1009, Error}},
-        {"player closed by the operator - standing down until the next logon", {1010, Information}},
-        {"close from an earlier session cleared - supervising again", {1011, Information}},
-        {"closed player did not exit - ending it", {1012, Warning}},
-        {"verify-pending: launched player after update grace", {1013, Information}},
-        {"hang dump written to C:\\dumps\\hang-20261209T134000.123Z-pid4120.dmp",
+        {msg::started(), "vellumbeacon-watchdog started", {1000, Information}},
+        {msg::spawned(4120, player),
+         "spawned player pid=4120 (C:\\Signage\\player.exe)",
+         {1001, Information}},
+        {msg::exited(0, false), "player exited (code 0)", {1002, Information}},
+        {msg::exited(3, false), "player exited (code 3)", {1002, Information}},
+        {msg::exited(0xC0000005, true), "player exited (code 0xc0000005)", {1003, Warning}},
+        {msg::exited(30, true), "player exited (code 30)", {1003, Warning}},
+        {msg::rapid_restart(2, 12), "rapid restart #2; backing off 12s", {1004, Warning}},
+        {msg::hung(), "player hung (process alive, liveness stale) - killing", {1005, Warning}},
+        {msg::over_memory(151, 100),
+         "player over memory limit (151 MB private, limit 100 MB) - killing",
+         {1006, Warning}},
+        {msg::not_responding(31),
+         "player not responding (no window answered for 31s) - killing",
+         {1007, Warning}},
+        {msg::spawn_failed(u"player", "program not found"),
+         "spawn failed (player): program not found",
+         {1008, Error}},
+        {msg::nothing_to_launch(),
+         "cannot resolve player exe (no player.json / override / sibling)",
+         {1009, Error}},
+        {msg::standing_down(),
+         "player closed by the operator - standing down until the next logon",
+         {1010, Information}},
+        {msg::close_cleared(),
+         "close from an earlier session cleared - supervising again",
+         {1011, Information}},
+        {msg::closed_not_exited(), "closed player did not exit - ending it", {1012, Warning}},
+        {msg::verify_pending(),
+         "verify-pending: launched player after update grace",
+         {1013, Information}},
+        {msg::dump_written(u"C:\\dumps\\hang-20261209T134000.123Z-pid4120.dmp"),
+         "hang dump written to C:\\dumps\\hang-20261209T134000.123Z-pid4120.dmp",
          {1014, Information}},
-        {"hang dump not written (the watchdog folder cannot be had)", {1015, Warning}},
-        {"another watchdog is live (pid=4120); exiting", {1016, Warning}},
-        {"player already running (pid=7) - waiting for its record", {1017, Information}},
-        {"a line from a later version", {1018, Warning}},
-        {"tasklist gave no answer (exit status 1) - asking again at the next check",
+        {msg::dump_not_written("the watchdog folder cannot be had"),
+         "hang dump not written (the watchdog folder cannot be had)",
+         {1015, Warning}},
+        {msg::rival_live(4120), "another watchdog is live (pid=4120); exiting", {1016, Warning}},
+        {msg::self_started(7),
+         "player already running (pid=7) - waiting for its record",
+         {1017, Information}},
+        {msg::tool_no_answer("exit status 1"),
+         "tasklist gave no answer (exit status 1) - asking again at the next check",
          {1019, Warning}},
-        {"the single-instance claim is another account's - watchdog.lock decides", {1020, Warning}},
+        {msg::foreign_claim(),
+         "the single-instance claim is another account's - watchdog.lock decides",
+         {1020, Warning}},
     };
     const std::map<EventLevel, std::string> severity{
         {Information, "Informational"}, {Warning, "Warning"}, {Error, "Error"}};
     std::map<int, std::string> written;
     for (const auto& row : rows) {
-        EXPECT_EQ(event_for(row.line), row.event) << row.line;
+        EXPECT_EQ(message_text(row.message), row.line);
+        EXPECT_EQ(message_event(row.message), row.event) << row.line;
         written[row.event.id] = severity.at(row.event.level);
     }
+    EXPECT_EQ(event_identifier({1000, Information}), 0x400003e8u);
     EXPECT_EQ(event_identifier({1003, Warning}), 0x800003ebu);
 
     std::ifstream file(WATCHDOG_SOURCE_DIR "/src/bin/events.mc");
@@ -91,17 +118,13 @@ TEST(Events, ALongLineIsCutAndTwoPercentSignsShowAsWritten) {
 // With the setting on, every line is also an event (the rival's too), and a line repeated at
 // every check is sent once until another line comes in between; off, nothing is sent.
 TEST(Events, EveryLineOnceButARepeatedOneAndNothingWhenOff) {
-    struct UnsetSink {
-        ~UnsetSink() { set_log_sink(nullptr); }
-    };
     for (const bool on : {false, true}) {
         fakes::SimWorld world;
-        const UnsetSink unset;                // the sink refers to this world
         world.files.erase(world.player_exe);  // nothing to launch: the same line at every check
         if (on) world.environment[u"VELLUMBEACON_WATCHDOG_EVENT_LOG"] = u"1";
-        const auto config = start_up(world);
-        ASSERT_TRUE(config);
-        fakes::Loop loop(world, *config);
+        auto started = start_up(world);
+        ASSERT_TRUE(started);
+        fakes::Loop loop(world, std::move(*started));
         loop.ticks(3);
         world.files[world.player_exe] = "MZ";
         loop.ticks(1);
@@ -121,6 +144,14 @@ TEST(Events, EveryLineOnceButARepeatedOneAndNothingWhenOff) {
                                                   "player exited (code 1)", none}));
         EXPECT_EQ(world.events[1].identifier, 0xc00003f1u);
         EXPECT_EQ(world.events[3].level, Warning);
+
+        // A second watchdog's one line is an event too.
+        world.add_process(4120, "watchdog.exe");
+        world.files[fakes::LOCK] = "4120";
+        EXPECT_FALSE(start_up(world));
+        ASSERT_EQ(world.events.size(), 6u);
+        EXPECT_EQ(world.events[5].text, "another watchdog is live (pid=4120); exiting");
+        EXPECT_EQ(world.events[5].identifier, 0x80000000u | 1016);
     }
 }
 

@@ -231,14 +231,14 @@ class Soak {
             put(PLAYER_JSON, fakes::player_json(player.pid, world_.wall_ms));
             world_.write_liveness(player);
         }
-        std::optional<WatchdogConfig> config;
+        std::optional<Started> started;
         try {
-            config = start_up(world_);
+            started = start_up(world_);
         } catch (const PowerCut&) {
             return "a power cut that was not armed";
         }
-        if (!config) return "start-up took a stranger for a live watchdog";
-        loop_ = std::make_unique<Loop>(world_, *config);
+        if (!started) return "start-up took a stranger for a live watchdog";
+        loop_ = std::make_unique<Loop>(world_, std::move(*started));
         after_boot_ = true;
         return "";
     }
@@ -287,12 +287,12 @@ class Soak {
         if (own_alive > 1) return std::to_string(own_alive) + " own players alive";
 
         if (after_boot_ && !cut && !launch_forbidden && launches == 0 &&
-            !loop_->state().adopted_pid) {
+            !loop_->state().memory.adopted_pid) {
             return "the first tick after a restart neither launched nor adopted a player";
         }
         after_boot_ = false;
 
-        const std::uint32_t adopted = loop_->state().adopted_pid.value_or(0);
+        const std::uint32_t adopted = loop_->state().memory.adopted_pid.value_or(0);
         if (adopted != 0 && world_.processes.count(adopted) &&
             !is_player(world_.processes.at(adopted))) {
             return "adopted pid " + std::to_string(adopted) + " of " +

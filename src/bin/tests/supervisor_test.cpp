@@ -266,8 +266,8 @@ struct PastTheGrace {
     SupervisorState state;
     PastTheGrace() : state(initial_state(world)) {
         world.advance_ms(600'000);
-        state.prev_wall_ms = world.wall_ms;
-        state.prev_instant_ns = world.mono_ns;
+        state.memory.prev_wall_ms = world.wall_ms;
+        state.memory.prev_ns = world.mono_ns;
         world.add_process(1000, "player.exe");
         world.create_dirs(DIR);
     }
@@ -352,22 +352,23 @@ TEST(Supervise, RapidRestartCountResetsOnlyWhenAliveAndFresh) {
     };
     for (const auto& c : cases) {
         PastTheGrace t;
-        t.state.rapid_restarts = 4;
+        t.state.memory.rapid_restarts = 4;
         t.liveness(c.liveness_age_ms);
         t.world.processes.at(1000).alive = c.alive;
         if (c.updating) {
             fakes::put(t.world, SENTINEL, fakes::updating_json(t.world.wall_ms));
         }
         EXPECT_FALSE(t.hung_at_next_tick()) << c.name;
-        EXPECT_EQ(t.state.rapid_restarts, c.after) << c.name;
+        EXPECT_EQ(t.state.memory.rapid_restarts, c.after) << c.name;
     }
 
     PastTheGrace top;
     top.world.processes.at(1000).alive = false;
-    top.state.rapid_restarts = std::numeric_limits<std::uint32_t>::max();
-    top.state.launched_at_ns = top.world.mono_ns;  // a launch just now: the next one is rapid
+    top.state.memory.rapid_restarts = std::numeric_limits<std::uint32_t>::max();
+    // A launch just now: the next one is rapid.
+    top.state.memory.launched_at_ns = top.world.mono_ns;
     run_tick(top.world, top.config, top.state);
-    EXPECT_EQ(top.state.rapid_restarts, std::numeric_limits<std::uint32_t>::max());
+    EXPECT_EQ(top.state.memory.rapid_restarts, std::numeric_limits<std::uint32_t>::max());
     EXPECT_NE(top.world.stderr_text.find("rapid restart #4294967295; backing off 60s"),
               std::string::npos);
 }
@@ -403,7 +404,7 @@ TEST(Supervise, NoExecutableIsReportedEveryTickWithThePlainPause) {
     EXPECT_EQ(loop.messages(),
               std::vector<std::string>(
                   3, "cannot resolve player exe (no player.json / override / sibling)"));
-    EXPECT_FALSE(loop.state().launched_at_ns);
+    EXPECT_FALSE(loop.state().memory.launched_at_ns);
 
     world.create_dirs(u"C:\\Signage");
     world.files[u"C:\\Signage\\player.exe"] = "MZ";
@@ -621,14 +622,14 @@ TEST(Supervise, AChildThatCannotBePolledIsLetGoSilentlyAndFoundAgainByItsLivenes
     loop.ticks(25);  // past the startup grace
     EXPECT_TRUE(loop.messages().empty()) << "released without a line, then adopted";
     EXPECT_FALSE(loop.state().child);
-    EXPECT_EQ(loop.state().adopted_pid, 1000u);
+    EXPECT_EQ(loop.state().memory.adopted_pid, 1000u);
     EXPECT_EQ(world.spawned.size(), 1u);
 
     // Once it is gone nothing is found: a new player is launched and the old adoption kept.
     world.kill(1000, 1);
     loop.tick();
     EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1001)});
-    EXPECT_EQ(loop.state().adopted_pid, 1000u);
+    EXPECT_EQ(loop.state().memory.adopted_pid, 1000u);
     EXPECT_EQ(world.files.count(DIR + u"\\recoveries.txt"), 0u) << "an unseen exit is not recorded";
 }
 

@@ -14,10 +14,8 @@ class FakeChild : public ChildProcess {
     explicit FakeChild(int* released) : released_(released) {}
     ~FakeChild() override { ++*released_; }
     std::uint32_t pid() const override { return 4120; }
-    ChildPoll poll() override { return ChildRunning{}; }
-    ChildWait wait_for_exit(std::uint32_t) override { return ChildWait::TimedOut; }
+    ChildPoll wait_for_exit(std::uint32_t) override { return ChildRunning{}; }
     void terminate_and_wait() override { ++terminated; }
-    std::optional<std::uint64_t> private_bytes() override { return std::nullopt; }
     int terminated = 0;
 
   private:
@@ -30,7 +28,8 @@ TEST(SpawnPlayer, LogsTheLaunchOrTheFailureWithThePathShownAsText) {
     world.spawner = [&](const Path&) {
         return SpawnResult(std::make_unique<FakeChild>(&released));
     };
-    PlayerChild child = spawn_player(world, u"C:\\p\\player.exe");
+    Log log(world);
+    PlayerChild child = spawn_player(world, log, u"C:\\p\\player.exe");
     ASSERT_TRUE(child);
     EXPECT_EQ(world.stderr_text, "[1765000000000] spawned player pid=4120 (C:\\p\\player.exe)\n");
 
@@ -40,7 +39,7 @@ TEST(SpawnPlayer, LogsTheLaunchOrTheFailureWithThePathShownAsText) {
     };
     Path odd = u"C:\\p\\pl";
     odd.push_back(char16_t(0xD800));
-    EXPECT_FALSE(spawn_player(world, odd));
+    EXPECT_FALSE(spawn_player(world, log, odd));
     EXPECT_EQ(world.stderr_text,
               "[1765000000000] spawn failed (C:\\p\\pl\xEF\xBF\xBD): The system cannot find the "
               "file specified. (os error 2)\n");
@@ -49,15 +48,32 @@ TEST(SpawnPlayer, LogsTheLaunchOrTheFailureWithThePathShownAsText) {
     EXPECT_EQ(released, 1);
 }
 
+// A launch adds ".exe" only to a path without it, and only when that file exists.
+TEST(LaunchedFile, ExeIsAddedOnlyToAPathWithoutItWhenThatFileExists) {
+    const struct {
+        Path program;
+        Path exists;
+        Path want;
+    } rows[] = {
+        {u"C:\\p\\player", u"C:\\p\\player.exe", u"C:\\p\\player.exe"},
+        {u"C:\\p\\player", u"C:\\p\\other.exe", u"C:\\p\\player"},
+        {u"C:\\p\\player.exe", u"C:\\p\\player.exe.exe", u"C:\\p\\player.exe"},
+        {u"C:\\p\\player.EXE", u"C:\\p\\player.EXE.exe", u"C:\\p\\player.EXE"},
+    };
+    for (const auto& row : rows) {
+        MemWorld world;
+        world.files[row.exists] = "MZ";
+        EXPECT_EQ(launched_file(world, row.program), row.want) << path_display(row.program);
+    }
+}
+
 TEST(EndChild, TerminatesBeforeItReleases) {
     struct Recording : ChildProcess {
         std::vector<std::string>* events = nullptr;
         ~Recording() override { events->push_back("release"); }
         std::uint32_t pid() const override { return 1; }
-        ChildPoll poll() override { return ChildRunning{}; }
-        ChildWait wait_for_exit(std::uint32_t) override { return ChildWait::TimedOut; }
+        ChildPoll wait_for_exit(std::uint32_t) override { return ChildRunning{}; }
         void terminate_and_wait() override { events->push_back("terminate"); }
-        std::optional<std::uint64_t> private_bytes() override { return std::nullopt; }
     };
     std::vector<std::string> events;
     auto child = std::make_unique<Recording>();

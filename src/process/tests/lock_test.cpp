@@ -9,6 +9,12 @@
 namespace wd {
 namespace {
 
+// The claim with messages going to the log alone.
+bool claim_alone(World& world) {
+    Log log(world);
+    return claim_instance_lock(world, log);
+}
+
 using fakes::MemWorld;
 using fakes::SimWorld;
 
@@ -69,7 +75,7 @@ TEST(ClaimInstanceLock, WritesTheOwnPidUnlessALiveWatchdogIsNamed) {
     for (const auto& c : cases) {
         SimWorld world;
         prepare(world, c.lock, c.alive);
-        EXPECT_TRUE(claim_instance_lock(world)) << c.name;
+        EXPECT_TRUE(claim_alone(world)) << c.name;
         EXPECT_EQ(world.files[LOCK], "4242") << c.name;
         std::vector<std::vector<std::u16string>> probes;
         for (const auto& call : world.tool_calls) probes.push_back(call.args);
@@ -88,6 +94,13 @@ TEST(InstanceClaimName, OneNamePerFolderWhateverItsCaseOrSeparators) {
     EXPECT_NE(instance_claim_name(
                   u"C:\\Users\\kiosk2\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog"),
               name);
+    // The name must not change from one version to the next: a watchdog left running across an
+    // upgrade holds the old one.
+    EXPECT_EQ(utf16_to_utf8_lossy(name), "Global\\vellumbeacon-watchdog-fb186f77f99feecb");
+    // Every ASCII letter folds; other letters are taken as they are.
+    EXPECT_EQ(instance_claim_name(u"C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZ"),
+              instance_claim_name(u"c:\\abcdefghijklmnopqrstuvwxyz"));
+    EXPECT_NE(instance_claim_name(u"C:\\\u00C9"), instance_claim_name(u"C:\\\u00E9"));
 }
 
 // The claim comes first: taken, the holder is named from the lock it writes (waiting for it a
@@ -166,7 +179,7 @@ TEST(ClaimInstanceLock, TheClaimDecidesBeforeTheLock) {
             }
             return bytes;
         };
-        EXPECT_EQ(claim_instance_lock(world), c.runs) << c.name;
+        EXPECT_EQ(claim_alone(world), c.runs) << c.name;
         EXPECT_EQ(world.claims, std::vector<std::u16string>{instance_claim_name(DIR)}) << c.name;
         EXPECT_EQ(world.sleeps.size(), c.sleeps) << c.name;
         if (c.runs) {
@@ -187,7 +200,7 @@ TEST(ClaimInstanceLock, WithoutItsOwnImageNameNoRivalCanBeToldAndTheLockIsTaken)
     SimWorld world;
     prepare(world, "4120", {{4120, "watchdog.exe"}});
     world.own_exe.reset();
-    EXPECT_TRUE(claim_instance_lock(world));
+    EXPECT_TRUE(claim_alone(world));
     EXPECT_EQ(world.files[LOCK], "4242");
     EXPECT_TRUE(world.tool_calls.empty());
 }
@@ -196,7 +209,7 @@ TEST(ClaimInstanceLock, ALiveRivalEndsThisProcessWithOneLineAndTheLockUntouched)
     // tasklist compares image names without regard to case.
     SimWorld world;
     prepare(world, "  4120\n", {{4120, "WATCHDOG.EXE"}});
-    EXPECT_FALSE(claim_instance_lock(world));
+    EXPECT_FALSE(claim_alone(world));
     EXPECT_EQ(world.files[LOCK], "  4120\n");
     EXPECT_EQ(world.files[DIR + u"\\watchdog.log"],
               "[1765000000000] another watchdog is live (pid=4120); exiting\n");
@@ -216,9 +229,9 @@ TEST(StartUp, SettingsThenTheLockThenTheStartLine) {
     SimWorld alone;
     prepare(alone, "4120", {{4120, "svchost.exe"}});
     alone.environment.emplace(u"VELLUMBEACON_WATCHDOG_CHECK_INTERVAL_SECS", u"7");
-    const auto config = start_up(alone);
-    ASSERT_TRUE(config);
-    EXPECT_EQ(config->check_interval_secs, 7u);
+    const auto started = start_up(alone);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(started->config.check_interval_secs, 7u);
     EXPECT_EQ(alone.files[LOCK], "4242");
     EXPECT_EQ(alone.files[DIR + u"\\watchdog.log"],
               "[1765000000000] vellumbeacon-watchdog started\n");
@@ -227,7 +240,7 @@ TEST(StartUp, SettingsThenTheLockThenTheStartLine) {
 TEST(ClaimInstanceLock, WithoutTheKnownFolderNothingIsReadOrWritten) {
     MemWorld world;
     world.roaming.reset();
-    EXPECT_TRUE(claim_instance_lock(world));
+    EXPECT_TRUE(claim_alone(world));
     EXPECT_TRUE(world.files.empty());
     EXPECT_TRUE(world.tool_calls.empty());
 }
@@ -236,7 +249,7 @@ TEST(ClaimInstanceLock, AnUnwritableLockIsIgnored) {
     SimWorld world;
     prepare(world, "4120", {});
     world.unwritable.insert(LOCK);
-    EXPECT_TRUE(claim_instance_lock(world));
+    EXPECT_TRUE(claim_alone(world));
     EXPECT_EQ(world.files[LOCK], "4120");
     EXPECT_TRUE(world.stderr_text.empty());
 }

@@ -44,9 +44,9 @@ TEST(LogLine, HasBracketedMillisecondsOneSpaceTheMessageAndALineFeed) {
 TEST(LogLine, CreatesTheFoldersAppendsAndEchoesTheSameBytes) {
     MemWorld world;
     world.wall_ms = 1'765'000'000'123;
-    log_line(world, "vellumbeacon-watchdog started");
+    write_log_text(world, "vellumbeacon-watchdog started");
     world.wall_ms += 5;
-    log_line(world, "second");
+    write_log_text(world, "second");
 
     const std::string want =
         "[1765000000123] vellumbeacon-watchdog started\n[1765000000128] second\n";
@@ -59,23 +59,23 @@ TEST(LogLine, CreatesTheFoldersAppendsAndEchoesTheSameBytes) {
 TEST(LogLine, GoesOnWithoutStandardErrorAndWithoutTheKnownFolder) {
     MemWorld quiet;
     quiet.has_stderr = false;
-    log_line(quiet, "a");
+    write_log_text(quiet, "a");
     EXPECT_EQ(quiet.files[LOG_PATH], "[1765000000000] a\n");
 
     MemWorld homeless;
     homeless.roaming.reset();
-    log_line(homeless, "a");
+    write_log_text(homeless, "a");
     EXPECT_EQ(homeless.stderr_text, "[1765000000000] a\n");
     EXPECT_TRUE(homeless.files.empty());
 }
 
 TEST(LogLine, SameMillisecondKeepsCallOrderAndADeletedLogStartsAgain) {
     MemWorld world;
-    log_line(world, "one");
-    log_line(world, "two");
+    write_log_text(world, "one");
+    write_log_text(world, "two");
     EXPECT_EQ(world.files[LOG_PATH], "[1765000000000] one\n[1765000000000] two\n");
     world.files.erase(LOG_PATH);
-    log_line(world, "three");
+    write_log_text(world, "three");
     EXPECT_EQ(world.files[LOG_PATH], "[1765000000000] three\n");
 }
 
@@ -83,7 +83,7 @@ TEST(LogLine, AnUnwritableLogLosesTheLineButNotTheEcho) {
     MemWorld world;
     world.create_dirs(WATCHDOG_DIR);
     world.unwritable.insert(LOG_PATH);
-    log_line(world, "lost");
+    write_log_text(world, "lost");
     EXPECT_FALSE(world.files.count(LOG_PATH));
     EXPECT_EQ(world.stderr_text, "[1765000000000] lost\n");
 }

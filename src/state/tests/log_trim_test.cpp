@@ -85,9 +85,9 @@ TEST(LogTrim, TwoOverlappingTrimsNeverEmptyTheLog) {
     world.files[LOG_PATH] = big;
     world.before_tail_copy = [&world](const Path&) {
         world.before_tail_copy = nullptr;
-        log_line(world, "another watchdog is live (pid=4120); exiting");
+        write_log_text(world, "another watchdog is live (pid=4120); exiting");
     };
-    log_line(world, "player exited (code 1)");
+    write_log_text(world, "player exited (code 1)");
     EXPECT_TRUE(world.files[LOG_PATH] ==
                 big.substr(std::size_t{2501} * 64) +
                     "[1765000000000] another watchdog is live (pid=4120); exiting\n"
@@ -115,7 +115,7 @@ TEST(LogTrim, LogLineTrimsBeforeAppendingItsLine) {
         world.create_dirs(*parent_folder(LOG_PATH));
         world.files[LOG_PATH] = c.log;
         if (c.fills_after_trim) world.after_tail_copy = [&](const Path&) { world.free_bytes = 10; };
-        log_line(world, "vellumbeacon-watchdog started");
+        write_log_text(world, "vellumbeacon-watchdog started");
         EXPECT_TRUE(world.files[LOG_PATH] == c.log.substr(c.cut) + (c.fills_after_trim ? "" : line))
             << c.log.size() << " " << c.fills_after_trim;
     }
