@@ -13,6 +13,8 @@ class Win32World : public World {
     // Clocks.
     std::uint64_t wall_clock_ms() override;
     std::uint64_t monotonic_ns() override;
+    // The local time zone's rules for that moment (SystemTimeToTzSpecificLocalTime).
+    std::optional<LocalClock> local_clock(std::uint64_t wall_ms) override;
     void sleep_secs(std::uint64_t secs) override;
 
     // Files.

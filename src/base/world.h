@@ -95,6 +95,13 @@ using SpawnResult = std::variant<std::unique_ptr<ChildProcess>, std::string>;
 // that are best effort (sleeping, showing the taskbar, the standard error stream) report
 // nothing.
 
+// A wall-clock time on the user's local calendar.
+struct LocalClock {
+    std::uint64_t day = 0;     // local days since 1970-01-01
+    std::uint32_t minute = 0;  // minutes after local midnight
+    bool operator==(const LocalClock&) const = default;
+};
+
 class Clocks {
   public:
     virtual ~Clocks() = default;
@@ -104,6 +111,10 @@ class Clocks {
 
     // Nanoseconds on a clock that only moves forward and ignores changes of the wall clock.
     virtual std::uint64_t monotonic_ns() = 0;
+
+    // The wall-clock time as the local calendar shows it (time zone and daylight saving of the
+    // moment), none when the system cannot convert it.
+    virtual std::optional<LocalClock> local_clock(std::uint64_t wall_ms) = 0;
 
     // Blocks for whole seconds; 0 yields. Never shortened by overflow.
     virtual void sleep_secs(std::uint64_t secs) = 0;

@@ -41,7 +41,29 @@ WatchdogConfig read_config(World& world) {
     config.memory_limit_mb = read_u64_setting(world, MEMORY_LIMIT_VAR, 0);
     config.not_responding_ms = secs_to_ms(read_u64_setting(world, NOT_RESPONDING_VAR, 0));
     config.event_log = read_u64_setting(world, EVENT_LOG_VAR, 0) == 1;
+    if (const auto at = world.env(DAILY_RESTART_AT_VAR)) {
+        config.daily_restart_minute = parse_time_of_day(*at);
+    }
     return config;
+}
+
+std::optional<std::uint32_t> parse_time_of_day(std::u16string_view text) {
+    const auto digit = [&](std::size_t i) { return text[i] >= u'0' && text[i] <= u'9'; };
+    if (text.size() != 5 || text[2] != u':' || !digit(0) || !digit(1) || !digit(3) || !digit(4)) {
+        return std::nullopt;
+    }
+    const auto value = [&](std::size_t i) {
+        return static_cast<std::uint32_t>((text[i] - u'0') * 10 + (text[i + 1] - u'0'));
+    };
+    if (value(0) > 23 || value(3) > 59) return std::nullopt;
+    return value(0) * 60 + value(3);
+}
+
+std::string time_of_day_text(std::uint32_t minute) {
+    const std::uint32_t h = minute / 60 % 24;
+    const std::uint32_t m = minute % 60;
+    return {static_cast<char>('0' + h / 10), static_cast<char>('0' + h % 10), ':',
+            static_cast<char>('0' + m / 10), static_cast<char>('0' + m % 10)};
 }
 
 }  // namespace wd

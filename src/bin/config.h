@@ -1,9 +1,11 @@
 // The settings, read once at start-up from the environment: five numbers, and the features
 // that are off unless asked for: the wake on the player's exit, the hang dumps, the memory
-// ceiling, the check that the player's windows respond and the event log.
+// ceiling, the check that the player's windows respond, the event log and the daily restart.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/world.h"
@@ -39,6 +41,9 @@ struct WatchdogConfig {
     std::uint64_t not_responding_ms = 0;
     // Every logged line is also written to the Application event log.
     bool event_log = false;
+    // The local time of day, in minutes after midnight, at which the player is restarted every
+    // day; none restarts nothing.
+    std::optional<std::uint32_t> daily_restart_minute;
 };
 
 inline constexpr std::u16string_view CHECK_INTERVAL_VAR =
@@ -63,6 +68,16 @@ inline constexpr std::u16string_view EVENT_LOG_VAR = u"VELLUMBEACON_WATCHDOG_EVE
 // Seconds; unset, 0 or malformed asks no window anything.
 inline constexpr std::u16string_view NOT_RESPONDING_VAR =
     u"VELLUMBEACON_WATCHDOG_NOT_RESPONDING_SECS";
+
+// HH:MM, 24-hour local time (00:00 to 23:59, exactly that form); anything else is off.
+inline constexpr std::u16string_view DAILY_RESTART_AT_VAR =
+    u"VELLUMBEACON_WATCHDOG_DAILY_RESTART_AT";
+
+// "HH:MM" (00:00 to 23:59, two digits each) as minutes after midnight; none for anything else.
+std::optional<std::uint32_t> parse_time_of_day(std::u16string_view text);
+
+// Minutes after midnight as "HH:MM".
+std::string time_of_day_text(std::uint32_t minute);
 
 // The variable read as a strict unsigned 64-bit decimal (optional '+', digits only, no
 // blanks), or `fallback` when it is unset, not valid Unicode or malformed.

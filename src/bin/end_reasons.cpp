@@ -11,6 +11,14 @@ Message over_memory_message(const TickMemory& after, const WatchdogConfig& confi
     return msg::over_memory(whole_mib_up(after.over_memory.bytes), config.memory_limit_mb);
 }
 
+Message requested_message(const TickMemory&, const WatchdogConfig&) {
+    return msg::restart_requested();
+}
+
+Message daily_message(const TickMemory&, const WatchdogConfig& config) {
+    return msg::daily_restart(config.daily_restart_minute.value_or(0));
+}
+
 Message not_responding_message(const TickMemory& after, const WatchdogConfig&) {
     return msg::not_responding(after.not_responding.for_ms / 1000);
 }
@@ -23,6 +31,9 @@ constexpr EndReason END_REASONS[] = {
     // A frozen screen is a hang seen from the screen's side: its dump shows where it hangs.
     {TickReason::NotResponding, not_responding_message, true,
      "player not responding - ended and started again", true},
+    // Planned: not recoveries, so not recorded; nothing hung.
+    {TickReason::RestartRequested, requested_message, false, "", false},
+    {TickReason::DailyRestart, daily_message, false, "", false},
 };
 
 }  // namespace

@@ -16,6 +16,8 @@ template <class... Ts>
 struct Overloaded : Ts... {
     using Ts::operator()...;
 };
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // The private memory of the identified player, none when it cannot be read.
 std::optional<MemoryReading> read_player_memory(World& world, std::uint32_t pid) {
@@ -58,6 +60,14 @@ TickFacts gather_facts(World& world, const WatchdogConfig& config, SupervisorSta
         facts.closed = read_closed_flag(world, closed).value;
         if (facts.closed) facts.session_logon = world.session_logon_time();
     }
+    // A missing request is the usual case; it costs one look at the file's metadata.
+    const auto restart = watchdog_file(world, RESTART_FILE);
+    if (restart && world.path_kind(*restart) != PathKind::Missing) {
+        auto request = read_restart_request(world, restart, FailureReasons::Ask);
+        facts.restart_state = request.state;
+        facts.restart = request.value;
+    }
+    if (config.daily_restart_minute) facts.local = world.local_clock(facts.now_ms);
     if (state.child) {
         facts.child = state.child->wait_for_exit(0);
         facts.child_pid = state.child->pid();
@@ -108,6 +118,11 @@ void carry_out(World& world, const WatchdogConfig& config, SupervisorState& stat
                        [&](const DeleteClosedFlag&) {
                            if (const auto closed = watchdog_file(world, CLOSED_FILE)) {
                                world.delete_file(*closed);
+                           }
+                       },
+                       [&](const DeleteRestartRequest&) {
+                           if (const auto request = watchdog_file(world, RESTART_FILE)) {
+                               world.delete_file(*request);
                            }
                        },
                        [&](const ShowTaskbar&) { world.show_taskbar(); },

@@ -23,7 +23,8 @@ struct SupervisorState {
 SupervisorState initial_state(World& world, Log log);
 SupervisorState initial_state(World& world);
 
-// What this check reads, in order: the clocks, the operator's close and, unless it stands,
+// What this check reads, in order: the clocks, the operator's close, a restart request (and
+// with a daily restart the local time) and, unless the close stands,
 // the own child, the liveness record, who the player is (and with the opt-in checks its
 // memory and windows), the update sentinel, and what a launch needs when one may follow.
 TickFacts gather_facts(World& world, const WatchdogConfig& config, SupervisorState& state);

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "bin/end_reasons.h"
+#include "bin/planned_restart.h"
 #include "bin/unseen_player.h"
 
 namespace wd {
@@ -102,6 +103,12 @@ Choice choose(const Situation& s, const TickFacts& facts, const WatchdogConfig& 
     return {EndAndRelaunch, LivenessStale};
 }
 
+PlannedRestarts planned_for(const TickFacts& facts, const TickMemory& memory,
+                            const WatchdogConfig& config, const Situation& s) {
+    return plan_restarts(facts, memory, config,
+                         {false, s.update.kind != UpdateKind::NoUpdate, s.player_alive});
+}
+
 // The decision at work: the result it builds, effect by effect.
 class Tick {
   public:
@@ -117,6 +124,7 @@ class Tick {
         memory().standing_down = choice.action == TickAction::StandDown;
         memory().prev_wall_ms = facts_.now_ms;
         memory().prev_ns = facts_.now_ns;
+        memory().prev_local = facts_.local;
         return std::move(result_);
     }
 
@@ -128,7 +136,7 @@ class Tick {
     // and the own child is let go when it has exited, or ended once it outlives the close by
     // 15 s. Its exit is not a crash. The check looks at nothing else: the over-ceiling run
     // waits for the next check, and a not-responding run is broken.
-    TickResult stand_down() {
+    TickResult stand_down(const PlannedRestarts& planned) {
         if (!memory().standing_down) {
             log(msg::standing_down());
             then(ShowTaskbar{});
@@ -142,6 +150,7 @@ class Tick {
             }
         }
         memory().not_responding = {};
+        take(planned);
         // The wake never cuts short the pause of a stand-down.
         return finish({TickAction::StandDown, TickReason::Closed}, {config_.check_interval_secs});
     }
@@ -160,8 +169,15 @@ class Tick {
         memory().verify_launch_for_ms.reset();
     }
 
-    // Ends the player for the reason, recorded first (so that a player that cannot be ended
-    // is still counted), then launches another.
+    // The planned restarts' lines and the request's deletion; the check of the day's daily
+    // restart is made.
+    void take(const PlannedRestarts& planned) {
+        for (const Effect& effect : planned.effects) then(effect);
+        if (planned.daily_check) memory().daily_done_day = facts_.local->day;
+    }
+
+    // Ends the player for the reason, recorded first when it is a recovery (so that a player
+    // that cannot be ended is still counted), then launches another.
     Pause end_and_relaunch(TickReason reason, const Situation& s, const Unseen& unseen) {
         const EndReason& why = *end_reason(reason);
         log(why.message(memory(), config_));
@@ -170,14 +186,19 @@ class Tick {
         const auto pid = own ? std::optional(facts_.child_pid) : memory().adopted_pid;
         then(EndPlayer{own, pid, unseen.found.image_name,
                        why.dumped && config_.hang_dumps != 0 && pid.has_value()});
-        return launch(reason, s);
+        return launch(reason, s, why.recovery);
     }
 
-    // A launch: with nothing to launch, said so; else a rapid restart counted and said, the
-    // launch, and the mark of the one launch an overdue update allows.
-    Pause launch(TickReason reason, const Situation& s) {
+    // A launch: with nothing to launch, said so; else a rapid restart counted and said (not
+    // after a planned restart, which is no recovery), the launch, and the mark of the one
+    // launch an overdue update allows.
+    Pause launch(TickReason reason, const Situation& s, bool may_be_rapid = true) {
         if (!facts_.launch || !facts_.launch->exe) {
             log(msg::nothing_to_launch());
+            return plain();
+        }
+        if (!may_be_rapid) {
+            then(LaunchPlayer{*facts_.launch->exe});
             return plain();
         }
         const auto since_last =
@@ -234,6 +255,7 @@ LaunchWants wanted_for_launch(const TickFacts& facts, const TickMemory& memory,
                               const WatchdogConfig& config) {
     if (close_stands(facts)) return {};
     const Situation s = judge(facts, memory, config, judge_unseen(facts, memory, config));
+    if (planned_for(facts, memory, config, s).restart) return {true, false};
     const Choice choice = choose(s, facts, config);
     const bool launch = choice.action == TickAction::Launch;
     return {launch || choice.action == TickAction::EndAndRelaunch,
@@ -247,7 +269,7 @@ TickResult decide_tick(const TickFacts& facts, const TickMemory& memory,
         tick.then(DeleteClosedFlag{});  // when it fails, the flag is cleared again next check
         tick.log(msg::close_cleared());
     }
-    if (close_stands(facts)) return tick.stand_down();
+    if (close_stands(facts)) return tick.stand_down(plan_restarts(facts, memory, config, {true}));
 
     tick.see_child_end();
     Unseen unseen = judge_unseen(facts, memory, config);
@@ -263,7 +285,10 @@ TickResult decide_tick(const TickFacts& facts, const TickMemory& memory,
     next.over_memory = s.over_memory;
     next.not_responding = s.not_responding;
 
-    const Choice choice = choose(s, facts, config);
+    const PlannedRestarts planned = planned_for(facts, memory, config, s);
+    tick.take(planned);
+    const Choice choice = planned.restart ? Choice{TickAction::EndAndRelaunch, *planned.restart}
+                                          : choose(s, facts, config);
     Pause pause = tick.plain();
     switch (choice.action) {
         case TickAction::StandDown:

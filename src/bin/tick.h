@@ -14,6 +14,7 @@
 #include "bin/config.h"
 #include "bin/decision.h"
 #include "bin/player_resolution.h"
+#include "state/files.h"
 #include "state/messages.h"
 #include "state/records.h"
 
@@ -43,6 +44,10 @@ struct TickMemory {
     ToolFailures tool_failures;
     OverMemoryRun over_memory;        // with a memory ceiling
     NotRespondingRun not_responding;  // with the windows check
+    // With a daily restart: the last check's local time, and the local day whose daily
+    // restart check has been made.
+    std::optional<LocalClock> prev_local;
+    std::optional<std::uint64_t> daily_done_day;
 };
 
 // The look for a process under the player's image name that this watchdog did not start.
@@ -66,7 +71,10 @@ struct TickFacts {
     std::uint64_t now_ns = 0;          // monotonic clock
     std::optional<ClosedFlag> closed;  // a valid close flag
     std::optional<std::int64_t> session_logon;
-    std::optional<ChildPoll> child;  // none: no own child
+    FileState restart_state = FileState::Missing;  // restart.json
+    std::optional<RestartRequest> restart;
+    std::optional<LocalClock> local;  // with a daily restart
+    std::optional<ChildPoll> child;   // none: no own child
     std::uint32_t child_pid = 0;
     std::optional<LivenessRecord> liveness;
     Identification found;  // who the player is, as the probes answered
@@ -100,6 +108,8 @@ enum class TickReason {
     UpdateYoung,         // an update within its grace: nothing is launched or ended
     UpdateOverdueAlive,  // an overdue update, and a player runs
     UpdateLaunchMade,    // an overdue update whose launch has been made and not yet seen to end
+    RestartRequested,    // an operator asked for a restart, and a player runs
+    DailyRestart,        // the daily restart's time came, and a player runs
 };
 
 // What the loop does, in order.
@@ -112,6 +122,7 @@ struct RecordRecovery {
 struct ReleaseChild {};  // let go of the own child's handles; the process is left alone
 struct EndChild {};      // end the own child by force, then let go of it
 struct DeleteClosedFlag {};
+struct DeleteRestartRequest {};
 struct ShowTaskbar {};
 // End the player: the own child, else the adopted `pid` (by the image name if that fails),
 // after a hang dump of `pid` when `dump`.
@@ -125,7 +136,7 @@ struct LaunchPlayer {
     Path exe;
 };
 using Effect = std::variant<LogMessage, RecordRecovery, ReleaseChild, EndChild, DeleteClosedFlag,
-                            ShowTaskbar, EndPlayer, LaunchPlayer>;
+                            DeleteRestartRequest, ShowTaskbar, EndPlayer, LaunchPlayer>;
 
 struct TickResult {
     TickAction action = TickAction::Idle;

@@ -23,6 +23,14 @@ std::string n(std::uint64_t number) {
     return std::to_string(number);
 }
 
+// Minutes after midnight as HH:MM.
+std::string clock_text(std::uint64_t minute) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02u:%02u", static_cast<unsigned>(minute / 60 % 24),
+                  static_cast<unsigned>(minute % 60));
+    return text;
+}
+
 struct Row {
     MessageKind kind;
     LogEvent event;
@@ -122,13 +130,47 @@ constexpr Row MESSAGES[] = {
      [](const Message&) -> std::string {
          return "the single-instance claim is another account's - watchdog.lock decides";
      }},
+    {RestartRequested,
+     {1021, Information},
+     [](const Message&) -> std::string { return "player restart requested - ending it"; }},
+    {RestartNoPlayer,
+     {1022, Information},
+     [](const Message&) -> std::string { return "player restart requested - no player running"; }},
+    {RestartClosed,
+     {1023, Information},
+     [](const Message&) -> std::string {
+         return "player restart request ignored - closed by the operator until the next logon";
+     }},
+    {RestartTooOld,
+     {1024, Warning},
+     [](const Message&) -> std::string {
+         return "player restart request ignored - older than 10 minutes";
+     }},
+    {RestartInvalid,
+     {1025, Warning},
+     [](const Message& m) { return "player restart request ignored - restart.json " + m.detail; }},
+    {DailyRestart,
+     {1026, Information},
+     [](const Message& m) {
+         return "daily restart (" + clock_text(m.number) + ") - ending the player";
+     }},
+    {DailyClosed,
+     {1027, Information},
+     [](const Message& m) {
+         return "daily restart (" + clock_text(m.number) + ") skipped - closed by the operator";
+     }},
+    {DailyUpdating,
+     {1028, Information},
+     [](const Message& m) {
+         return "daily restart (" + clock_text(m.number) + ") skipped - update in progress";
+     }},
 };
 
 constexpr bool rows_in_kind_order() {
     for (std::size_t i = 0; i < std::size(MESSAGES); ++i) {
         if (static_cast<std::size_t>(MESSAGES[i].kind) != i) return false;
     }
-    return std::size(MESSAGES) == static_cast<std::size_t>(ForeignClaim) + 1;
+    return std::size(MESSAGES) == static_cast<std::size_t>(DailyUpdating) + 1;
 }
 static_assert(rows_in_kind_order(), "one row per kind, in the order of the kinds");
 
@@ -219,6 +261,32 @@ Message tool_no_answer(std::string why) {
 }
 Message foreign_claim() {
     return of(ForeignClaim);
+}
+Message restart_requested() {
+    return of(RestartRequested);
+}
+Message restart_no_player() {
+    return of(RestartNoPlayer);
+}
+Message restart_closed() {
+    return of(RestartClosed);
+}
+Message restart_too_old() {
+    return of(RestartTooOld);
+}
+Message restart_invalid(std::string why) {
+    Message m = of(RestartInvalid);
+    m.detail = std::move(why);
+    return m;
+}
+Message daily_restart(std::uint32_t minute) {
+    return of(DailyRestart, minute);
+}
+Message daily_closed(std::uint32_t minute) {
+    return of(DailyClosed, minute);
+}
+Message daily_updating(std::uint32_t minute) {
+    return of(DailyUpdating, minute);
 }
 
 }  // namespace msg

@@ -33,6 +33,14 @@ enum class MessageKind : std::uint8_t {
     SelfStarted,       // number: the pid of a player that started itself
     ToolNoAnswer,      // detail: why tasklist said nothing
     ForeignClaim,      // the single-instance claim was made by another account
+    RestartRequested,  // a running player is ended and started again on request
+    RestartNoPlayer,   // a restart was asked for, and no player runs
+    RestartClosed,     // a restart request while the operator's close stands
+    RestartTooOld,     // a restart request made more than 10 minutes ago
+    RestartInvalid,    // restart.json that cannot be read or is not a request; detail: which
+    DailyRestart,      // number: the time of day, in minutes
+    DailyClosed,       // number: the time of day, in minutes
+    DailyUpdating,     // number: the time of day, in minutes
 };
 
 struct Message {
@@ -83,6 +91,14 @@ Message rival_live(std::uint32_t pid);
 Message self_started(std::uint32_t pid);
 Message tool_no_answer(std::string why);
 Message foreign_claim();
+Message restart_requested();
+Message restart_no_player();
+Message restart_closed();
+Message restart_too_old();
+Message restart_invalid(std::string why);
+Message daily_restart(std::uint32_t minute);
+Message daily_closed(std::uint32_t minute);
+Message daily_updating(std::uint32_t minute);
 }  // namespace msg
 
 }  // namespace wd

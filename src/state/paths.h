@@ -22,6 +22,7 @@ inline constexpr std::u16string_view LOCK_FILE = u"watchdog.lock";
 inline constexpr std::u16string_view LOG_FILE = u"watchdog.log";
 inline constexpr std::u16string_view LAST_CRASH_FILE = u"last-crash.json";
 inline constexpr std::u16string_view RECOVERIES_FILE = u"recoveries.txt";
+inline constexpr std::u16string_view RESTART_FILE = u"restart.json";
 
 // The roaming folder followed by com.vellumbeacon.player; none when the lookup fails.
 std::optional<Path> app_dir(World& world);

@@ -35,6 +35,10 @@ constexpr std::array<FieldSpec, 2> LAST_CRASH_FIELDS{{
     {"at", Kind::U64, true},
 }};
 
+constexpr std::array<FieldSpec, 1> RESTART_FIELDS{{
+    {"requestedAt", Kind::U64, true},
+}};
+
 }  // namespace
 
 std::optional<ClosedFlag> parse_closed_flag(std::string_view text) {
@@ -72,6 +76,16 @@ std::optional<LastCrashRecord> parse_last_crash_record(std::string_view text) {
                            *optional_of<std::uint64_t>((*f)[1])};
 }
 
+std::optional<RestartRequest> parse_restart_request(std::string_view text) {
+    auto f = read_fields(text, RESTART_FIELDS);
+    if (!f) return std::nullopt;
+    return RestartRequest{*optional_of<std::uint64_t>((*f)[0])};
+}
+
+std::string restart_request_json(std::uint64_t requested_at) {
+    return "{\"requestedAt\":" + std::to_string(requested_at) + "}";
+}
+
 FileRead<ClosedFlag> read_closed_flag(World& world, const std::optional<Path>& path,
                                       FailureReasons reasons) {
     return parse_file(read_text_file(world, path, reasons), parse_closed_flag);
@@ -91,6 +105,10 @@ FileRead<UpdatingSentinel> read_updating_sentinel(World& world, const std::optio
 FileRead<LastCrashRecord> read_last_crash_record(World& world, const std::optional<Path>& path,
                                                  FailureReasons reasons) {
     return parse_file(read_text_file(world, path, reasons), parse_last_crash_record);
+}
+FileRead<RestartRequest> read_restart_request(World& world, const std::optional<Path>& path,
+                                              FailureReasons reasons) {
+    return parse_file(read_text_file(world, path, reasons), parse_restart_request);
 }
 
 }  // namespace wd

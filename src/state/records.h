@@ -44,6 +44,11 @@ struct LastCrashRecord {
     std::uint64_t at = 0;  // "at", ms since 1970
 };
 
+// restart.json: a restart of the player asked for by an operator's command.
+struct RestartRequest {
+    std::uint64_t requested_at = 0;  // "requestedAt", ms since 1970
+};
+
 // Parsers: one strict JSON document, an object (unknown keys skipped, a known key twice is
 // invalid) or an array of the fields in order; integer kinds and ranges enforced; null only
 // in optional fields. Anything else, a byte-order mark or a NUL byte gives none.
@@ -52,6 +57,7 @@ std::optional<PlayerInfo> parse_player_info(std::string_view text);
 std::optional<LivenessRecord> parse_liveness_record(std::string_view text);
 std::optional<UpdatingSentinel> parse_updating_sentinel(std::string_view text);
 std::optional<LastCrashRecord> parse_last_crash_record(std::string_view text);
+std::optional<RestartRequest> parse_restart_request(std::string_view text);
 
 // The file read as UTF-8 and parsed, and how it was found: the one reader of every record,
 // for the watchdog (which takes `.value`, absent on any failure) and the status report (which
@@ -66,5 +72,10 @@ FileRead<UpdatingSentinel> read_updating_sentinel(World& world, const std::optio
                                                   FailureReasons reasons = FailureReasons::Skip);
 FileRead<LastCrashRecord> read_last_crash_record(World& world, const std::optional<Path>& path,
                                                  FailureReasons reasons = FailureReasons::Skip);
+FileRead<RestartRequest> read_restart_request(World& world, const std::optional<Path>& path,
+                                              FailureReasons reasons = FailureReasons::Skip);
+
+// restart.json's text for a request made at `requested_at`.
+std::string restart_request_json(std::uint64_t requested_at);
 
 }  // namespace wd

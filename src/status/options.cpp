@@ -15,6 +15,8 @@ std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& a
             options.help = true;
         } else if (arg == "--version") {
             options.version = true;
+        } else if (arg == "--restart-player") {
+            options.restart_player = true;
         } else if (arg == "--folder") {
             if (i + 1 == args.size() || args[i + 1].empty()) {
                 error = "--folder needs a watchdog folder";
@@ -38,12 +40,17 @@ std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& a
             return std::nullopt;
         }
     }
+    if (options.restart_player && options.lines_given) {
+        error = "--restart-player takes --folder and --json only";
+        return std::nullopt;
+    }
     return options;
 }
 
 std::string status_usage() {
     const std::string lines_max = std::to_string(MAX_STATUS_LOG_LINES);
     return "usage: watchdog-status [--json] [--lines N] [--folder PATH]\n"
+           "       watchdog-status --restart-player [--folder PATH] [--json]\n"
            "\n"
            "Reports, for the user it runs as, whether the watchdog and the player run, the\n"
            "player's liveness against the hang timeout, an operator close or an update in\n"
@@ -53,6 +60,13 @@ std::string status_usage() {
            " by default). Settings are read from this program's environment as the watchdog\n"
            "reads them from its own: set them machine-wide so that both see the same. Changes\n"
            "nothing.\n"
+           "\n"
+           "With --restart-player it asks the watchdog to end the player and start it again\n"
+           "(not counted as a recovery): it writes restart.json into the watchdog folder,\n"
+           "waits up to 30 s for the watchdog to take it and relaunch the player, and prints\n"
+           "the outcome. Exit status: 0 restarted; 1 the watchdog declined (its reason is\n"
+           "printed), the relaunch failed, or no watchdog took the request in time (it is\n"
+           "withdrawn); 2 no watchdog runs for this user or that folder (nothing is written).\n"
            "\n"
            "  --json          the same facts as one JSON object; without --lines, at most\n"
            "                  " +

@@ -19,13 +19,15 @@ struct StatusOptions {
     bool json = false;
     bool help = false;
     bool version = false;
+    bool restart_player = false;  // ask the watchdog to restart the player instead
     std::size_t lines = DEFAULT_STATUS_LOG_LINES;
     bool lines_given = false;
     std::optional<Path> folder;  // a watchdog folder named on the command line
 };
 
 // The command line after the program name: --json, --lines N (0 to 1000), --folder PATH,
-// --version, --help. None, with a one-line error, for anything else.
+// --version, --help, --restart-player (with --folder and --json only). None, with a one-line
+// error, for anything else.
 std::optional<StatusOptions> parse_status_args(const std::vector<std::string>& args,
                                                std::string& error);
 

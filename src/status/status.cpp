@@ -42,6 +42,27 @@ std::optional<Path> dumps_folder_beside(std::u16string_view watchdog_folder) {
                 DUMPS_FOLDER_NAME);
 }
 
+std::optional<std::uint64_t> next_local_minute(Clocks& clocks, std::uint64_t now_ms,
+                                               std::uint32_t minute) {
+    constexpr std::uint64_t MINUTE_MS = 60'000;
+    const auto now = clocks.local_clock(now_ms);
+    if (!now) return std::nullopt;
+    const std::uint32_t ahead =
+        now->minute < minute ? minute - now->minute : 24 * 60 - now->minute + minute;
+    std::uint64_t at = now_ms - now_ms % MINUTE_MS + std::uint64_t{ahead} * MINUTE_MS;
+    // A change of daylight saving time on the way moves the local clock against the wall
+    // clock: once more by the difference it makes.
+    if (const auto then = clocks.local_clock(at); then && then->minute != minute) {
+        const auto off =
+            static_cast<std::int64_t>(minute) - static_cast<std::int64_t>(then->minute);
+        const auto moved = static_cast<std::uint64_t>(static_cast<std::int64_t>(at) + off * 60'000);
+        const auto there = clocks.local_clock(moved);
+        // A time the change skips is reached at the first minute past it, as the watchdog does.
+        if (there && there->minute == minute && moved > now_ms) at = moved;
+    }
+    return at;
+}
+
 StatusFacts gather_status(World& world, std::size_t log_lines, const std::optional<Path>& folder) {
     StatusFacts f;
     f.config = read_config(world);
@@ -88,6 +109,10 @@ StatusFacts gather_status(World& world, std::size_t log_lines, const std::option
     f.last_recovery = read_last_crash_record(world, in(f.folder, LAST_CRASH_FILE), ASK);
     f.log_tail = read_log_tail(world, in(f.folder, LOG_FILE), log_lines);
     if (f.dumps_folder) f.newest_dump = newest_hang_dump(world, *f.dumps_folder);
+    if (f.config.daily_restart_minute) {
+        f.next_daily_restart_ms =
+            next_local_minute(world, f.now_ms, *f.config.daily_restart_minute);
+    }
     return f;
 }
 

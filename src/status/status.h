@@ -56,7 +56,14 @@ struct StatusFacts {
     FileRead<LastCrashRecord> last_recovery;
     FileRead<std::vector<std::string>> log_tail;  // the last lines, oldest first
     std::optional<NewestDump> newest_dump;
+    // With a daily restart set: the next time the local clock reaches it.
+    std::optional<std::uint64_t> next_daily_restart_ms;
 };
+
+// The first wall-clock time after `now_ms` at which the local clock shows `minute` (minutes
+// after midnight); none when the local time cannot be had.
+std::optional<std::uint64_t> next_local_minute(Clocks& clocks, std::uint64_t now_ms,
+                                               std::uint32_t minute);
 
 // Reads everything the report needs, with the settings as the watchdog reads them, about
 // this user's watchdog or the one whose folder is `folder`.

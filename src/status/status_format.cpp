@@ -185,6 +185,12 @@ std::string format_status_text(const StatusFacts& f, const Judgement& j,
             out += std::string("player windows: ") + windows_words(*f.player_windows).text + "\n";
         }
     }
+    if (f.config.daily_restart_minute) {
+        out += "daily restart: " + time_of_day_text(*f.config.daily_restart_minute) +
+               (f.next_daily_restart_ms ? ", next " + when(*f.next_daily_restart_ms, local_time)
+                                        : std::string()) +
+               "\n";
+    }
     if (f.newest_dump) {
         out += "last hang dump: " + escape_controls(path_display(f.newest_dump->path)) + " at " +
                when(f.newest_dump->at_ms, local_time) + "\n";
@@ -252,6 +258,11 @@ std::string format_status_json(const StatusFacts& f, const Judgement& j,
         last["at"] = time(f.last_recovery.value->at);
     }
     out["lastRecovery"] = last;
+    if (f.config.daily_restart_minute) {
+        out["dailyRestart"] = {
+            {"at", time_of_day_text(*f.config.daily_restart_minute)},
+            {"next", f.next_daily_restart_ms ? time(*f.next_daily_restart_ms) : json(nullptr)}};
+    }
     out["dumpsFolder"] = f.dumps_folder ? json(path_display(*f.dumps_folder)) : json(nullptr);
     out["lastHangDump"] = f.newest_dump ? json{{"file", path_display(f.newest_dump->path)},
                                                {"at", time(f.newest_dump->at_ms)}}

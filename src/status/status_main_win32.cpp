@@ -10,6 +10,7 @@
 #include "base/win32.h"
 #include "base/win32_world.h"
 #include "status/options.h"
+#include "status/restart.h"
 #include "status/status.h"
 #include "version.h"
 
@@ -74,6 +75,11 @@ int wmain(int argc, wchar_t** argv) {
         // From the build, not from the version resource: reading that takes version.dll.
         print("watchdog-status " WATCHDOG_VERSION "\n");
         return 0;
+    }
+    if (options->restart_player) {
+        const wd::RestartResult result = wd::request_player_restart(world, options->folder);
+        print(options->json ? wd::format_restart_json(result) : wd::format_restart_text(result));
+        return wd::restart_exit_status(result);
     }
     wd::StatusFacts facts = wd::gather_status(world, options->lines, options->folder);
     facts.as_system = running_as_system();

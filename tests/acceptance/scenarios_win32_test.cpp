@@ -9,6 +9,8 @@
 // 5 s it takes), and every wait ends on what it waits for, within a generous bound.
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -801,6 +803,54 @@ TEST_F(Scenario, TheStatusCommandTellsWhatRunsInTextJsonAndItsExitStatus) {
     EXPECT_EQ(usage.status, 3u);
     EXPECT_EQ(usage.out, "");
     EXPECT_EQ(usage.err, "watchdog-status: unknown option: --bogus (see --help)\n");
+}
+
+// A restart asked for with the status command: the player is ended and started again at the
+// watchdog's next check, once, and neither the counter nor the last crash changes.
+TEST_F(Scenario, ARestartOnRequestRelaunchesThePlayerOnceWithoutARecovery) {
+    start_watchdog();
+    ASSERT_TRUE(wait_for("spawned")) << log();
+    ASSERT_TRUE(fakes::eventually([&] { return file(L"liveness.json").has_value(); }, 60s));
+    const Run restart = run_status(L" --restart-player");
+    EXPECT_EQ(restart.status, 0u) << restart.out << log();
+    ASSERT_TRUE(wait_for("spawned", 2)) << log();
+    watch(2s);
+    const auto text = messages();
+    ASSERT_EQ(text.size(), 4u) << log();
+    EXPECT_EQ(text[2], "player restart requested - ending it");
+    EXPECT_TRUE(is_spawn(text[3])) << text[3];
+    EXPECT_EQ(restart.out,
+              "player restarted (pid=" + std::to_string(spawned_pid(text[3])) + ")\r\n");
+    EXPECT_EQ(player_pids(), std::vector<DWORD>{spawned_pid(text[3])});
+    EXPECT_FALSE(file(L"recoveries.txt"));
+    EXPECT_FALSE(file(L"last-crash.json"));
+    EXPECT_FALSE(file(L"restart.json"));
+}
+
+// A daily restart set to the next minute of the local clock restarts the player when the
+// minute comes, and only then.
+TEST_F(Scenario, ADailyRestartTimeRestartsThePlayerOnceWhenItComes) {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    if (now.wHour == 23 && now.wMinute == 59) {  // the next minute is another date
+        std::this_thread::sleep_for(std::chrono::seconds(61 - now.wSecond));
+        ::GetLocalTime(&now);
+    }
+    const unsigned at = (now.wHour * 60u + now.wMinute + 1) % (24 * 60);
+    wchar_t hhmm[8];
+    std::swprintf(hhmm, 8, L"%02u:%02u", at / 60, at % 60);
+    set(L"VELLUMBEACON_WATCHDOG_DAILY_RESTART_AT", hhmm);
+    start_watchdog();
+    ASSERT_TRUE(wait_for("spawned")) << log();
+    const std::string daily =
+        "daily restart (" + std::string(hhmm, hhmm + 5) + ") - ending the player";
+    ASSERT_TRUE(wait_for(daily, 1, 180s)) << log();
+    ASSERT_TRUE(wait_for("spawned", 2)) << log();
+    watch(3s);
+    EXPECT_EQ(count("daily restart"), 1u) << log();
+    EXPECT_EQ(count("spawned"), 2u) << log();
+    EXPECT_FALSE(file(L"recoveries.txt"));
+    EXPECT_LE(most_players(), 1u);
 }
 
 // An interval of 2^64-1 seconds is a very long pause, not one that wraps into a short one.

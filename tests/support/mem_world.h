@@ -137,11 +137,25 @@ class MemWorld : public World {
 
     std::uint64_t wall_clock_ms() override { return wall_ms; }
 
+    // The local calendar is UTC moved by this many minutes.
+    std::int64_t local_offset_minutes = 0;
+    std::vector<std::uint64_t> local_clock_reads;  // the times asked about
+    std::optional<LocalClock> local_clock(std::uint64_t ms) override {
+        local_clock_reads.push_back(ms);
+        const std::int64_t minutes = static_cast<std::int64_t>(ms / 60'000) + local_offset_minutes;
+        if (minutes < 0) return std::nullopt;
+        const auto m = static_cast<std::uint64_t>(minutes);
+        return LocalClock{m / 1440, static_cast<std::uint32_t>(m % 1440)};
+    }
+
     // Time moves only when something sleeps; both clocks move together.
     std::uint64_t monotonic_ns() override { return mono_ns; }
+    // Called after each sleep: another program's turn (a watchdog's check, say).
+    std::function<void()> after_sleep;
     void sleep_secs(std::uint64_t secs) override {
         sleeps.push_back(secs);
         advance_ms(std::min(secs, U64_MAX / 1000) * 1000);
+        if (after_sleep) after_sleep();
     }
     virtual void advance_ms(std::uint64_t ms) {
         mono_ns += ms * 1'000'000;

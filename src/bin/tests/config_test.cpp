@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "base/text.h"
 #include "mem_world.h"
 
 namespace wd {
@@ -24,6 +25,38 @@ TEST(Settings, NothingSetGivesTheDefaults) {
     EXPECT_EQ(c.hang_dumps, 0u);
     EXPECT_EQ(c.hang_dump_timeout_ms, 10'000u);
     EXPECT_EQ(c.memory_limit_mb, 0u);
+    EXPECT_EQ(c.daily_restart_minute, std::nullopt);
+}
+
+// The daily restart's time: exactly HH:MM, 24-hour, or off.
+TEST(Settings, TheDailyRestartTimeIsExactlyHoursAndMinutesOrOff) {
+    const struct {
+        std::u16string value;
+        std::optional<std::uint32_t> minute;
+    } rows[] = {
+        {u"00:00", 0},
+        {u"03:30", 210},
+        {u"23:59", 1439},
+        {u"24:00", std::nullopt},
+        {u"12:60", std::nullopt},
+        {u"3:30", std::nullopt},
+        {u"03:30 ", std::nullopt},
+        {u" 03:30", std::nullopt},
+        {u"03.30", std::nullopt},
+        {u"0330", std::nullopt},
+        {u"03:3x", std::nullopt},
+        {u"", std::nullopt},
+        {u"\uFF10\uFF13:30", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        MemWorld world;
+        world.environment[std::u16string(DAILY_RESTART_AT_VAR)] = row.value;
+        const WatchdogConfig config = read_config(world);
+        EXPECT_EQ(config.daily_restart_minute, row.minute) << utf16_to_utf8_lossy(row.value);
+        if (row.minute) {
+            EXPECT_EQ(time_of_day_text(*row.minute), utf16_to_utf8_lossy(row.value));
+        }
+    }
 }
 
 // The dump's bound is whole seconds read as the other numbers are, and only with dumps on.

@@ -62,6 +62,18 @@ struct Check {
     void update(std::uint64_t started_ms_ago) {
         facts.update = UpdatingSentinel{NOW - started_ms_ago, "2.4.0"};
     }
+    // restart.json asks for a restart made this long ago.
+    void request(std::uint64_t ms_ago) {
+        facts.restart_state = FileState::Ok;
+        facts.restart = RestartRequest{NOW - ms_ago};
+    }
+    // A daily restart at 03:00; the last check was at `before`, this one at `now` (minutes
+    // after local midnight of day 20'000).
+    void daily(std::uint32_t before, std::uint32_t now) {
+        config.daily_restart_minute = 180;
+        memory.prev_local = LocalClock{20'000, before};
+        facts.local = LocalClock{20'000, now};
+    }
     // Over a ceiling of 100 MB at this check, and at the one before for the same player.
     void over_ceiling_twice() {
         facts.memory = MemoryReading{1000, 150 * BYTES_PER_MIB};
@@ -306,6 +318,8 @@ std::vector<std::string> shown(const std::vector<Effect>& effects) {
             out.emplace_back("end child");
         } else if (std::holds_alternative<DeleteClosedFlag>(effect)) {
             out.emplace_back("delete closed.json");
+        } else if (std::holds_alternative<DeleteRestartRequest>(effect)) {
+            out.emplace_back("delete restart.json");
         } else if (std::holds_alternative<ShowTaskbar>(effect)) {
             out.emplace_back("show taskbar");
         } else if (const auto* end = std::get_if<EndPlayer>(&effect)) {
@@ -471,6 +485,171 @@ TEST(DecideTick, TheEffectsOfEachSituationInOrder) {
     }
 }
 
+// Planned restarts, on request and every day: ended without a recovery, a dump or a back-off,
+// and relaunched in the same check; otherwise the reason they are not made.
+TEST(DecideTick, PlannedRestartsAndWhyOneIsNotMade) {
+    const std::string launch = "launch C:\\Signage\\player.exe";
+    const std::string requested = "log: player restart requested - ending it";
+    const std::string taken = "delete restart.json";
+    const std::string daily = "log: daily restart (03:00) - ending the player";
+    const struct {
+        const char* rule;
+        void (*situation)(Check&);
+        std::vector<std::string> effects;
+    } rows[] = {
+        {"a request and a running player: ended and relaunched, not recorded, not dumped",
+         [](Check& c) {
+             c.fresh();
+             c.config.hang_dumps = 5;
+             c.request(1'000);
+         },
+         {taken, requested, "end pid=1000 own", launch}},
+        {"an adopted player is ended as a hung one is",
+         [](Check& c) {
+             c.adopted(ONE_HOUR_MS);
+             c.fresh();
+             c.memory.adopted_pid = 1000;
+             c.request(1'000);
+         },
+         {taken, requested, "end pid=1000 by player.exe", launch}},
+        {"a hung player asked to restart is not counted as a hang",
+         [](Check& c) { c.request(1'000); },
+         {taken, requested, "end pid=1000 own", launch}},
+        {"within the startup grace of a launch: no rapid restart, no back-off",
+         [](Check& c) {
+             c.fresh();
+             c.memory.launched_at_ns = NOW_NS - 1'000 * MS;
+             c.request(1'000);
+         },
+         {taken, requested, "end pid=1000 own", launch}},
+        {"no player: said, and the usual rules launch one",
+         [](Check& c) {
+             c.no_player();
+             c.request(1'000);
+         },
+         {taken, "log: player restart requested - no player running", launch}},
+        {"a close stands: ignored, nothing launched",
+         [](Check& c) {
+             c.closed(1'000, LOGON);
+             c.memory.standing_down = true;
+             c.request(1'000);
+         },
+         {taken,
+          "log: player restart request ignored - closed by the operator until the next logon"}},
+        {"an update within its grace: the request waits, untouched",
+         [](Check& c) {
+             c.fresh();
+             c.update(1'000);
+             c.request(1'000);
+         },
+         {}},
+        {"an update past its grace: the same",
+         [](Check& c) {
+             c.fresh();
+             c.update(200'000);
+             c.request(1'000);
+         },
+         {}},
+        {"a request of exactly 10 minutes ago is carried out",
+         [](Check& c) {
+             c.fresh();
+             c.request(600'000);
+         },
+         {taken, requested, "end pid=1000 own", launch}},
+        {"one older than 10 minutes is not",
+         [](Check& c) {
+             c.fresh();
+             c.request(600'001);
+         },
+         {taken, "log: player restart request ignored - older than 10 minutes"}},
+        {"a request that is not one",
+         [](Check& c) {
+             c.fresh();
+             c.facts.restart_state = FileState::Corrupt;
+         },
+         {taken, "log: player restart request ignored - restart.json is not a valid request"}},
+        {"a request that cannot be read",
+         [](Check& c) {
+             c.fresh();
+             c.facts.restart_state = FileState::Unreadable;
+         },
+         {taken, "log: player restart request ignored - restart.json cannot be read"}},
+        {"the daily time is crossed: ended and relaunched",
+         [](Check& c) {
+             c.fresh();
+             c.daily(179, 180);
+         },
+         {daily, "end pid=1000 own", launch}},
+        {"crossed while the machine slept, the same date",
+         [](Check& c) {
+             c.fresh();
+             c.daily(60, 600);
+         },
+         {daily, "end pid=1000 own", launch}},
+        {"asleep over it into the next date: nothing",
+         [](Check& c) {
+             c.fresh();
+             c.daily(60, 600);
+             c.facts.local->day += 1;
+         },
+         {}},
+        {"already past it: nothing",
+         [](Check& c) {
+             c.fresh();
+             c.daily(180, 181);
+         },
+         {}},
+        {"a clock set back over it does not give a second one that date",
+         [](Check& c) {
+             c.fresh();
+             c.daily(170, 190);
+             c.memory.daily_done_day = 20'000;
+         },
+         {}},
+        {"a close stands: skipped, said",
+         [](Check& c) {
+             c.closed(1'000, LOGON);
+             c.memory.standing_down = true;
+             c.daily(179, 180);
+         },
+         {"log: daily restart (03:00) skipped - closed by the operator"}},
+        {"an update: skipped, said",
+         [](Check& c) {
+             c.fresh();
+             c.update(1'000);
+             c.daily(179, 180);
+         },
+         {"log: daily restart (03:00) skipped - update in progress"}},
+        {"no player: nothing of its own",
+         [](Check& c) {
+             c.no_player();
+             c.daily(179, 180);
+         },
+         {launch}},
+        {"a request and the daily time at one check: one restart",
+         [](Check& c) {
+             c.fresh();
+             c.request(1'000);
+             c.daily(179, 180);
+         },
+         {taken, requested, "end pid=1000 own", launch}},
+    };
+    for (const auto& row : rows) {
+        Check check;
+        row.situation(check);
+        check.memory.rapid_restarts = 2;
+        const TickResult got = check.decide();
+        EXPECT_EQ(shown(got.effects), row.effects) << row.rule;
+        const bool restarted =
+            got.reason == TickReason::RestartRequested || got.reason == TickReason::DailyRestart;
+        if (restarted) {
+            EXPECT_EQ(got.memory.rapid_restarts, 2u) << row.rule;
+            EXPECT_EQ(got.pause, (Pause{check.config.check_interval_secs, false})) << row.rule;
+        }
+        EXPECT_EQ(got.memory.prev_local, check.facts.local) << row.rule;
+    }
+}
+
 // Whose close it is: the logon times when both are known, otherwise the close's age.
 TEST(DecideTick, ACloseOfThisLogonStandsForEverOtherwiseTwelveHoursDecide) {
     const struct {
@@ -524,6 +703,16 @@ TEST(DecideTick, WhatACheckLeavesForTheNext) {
     ended.memory.verify_launch_for_ms = NOW - 200'000;
     ended.update(10'000);
     EXPECT_EQ(ended.decide().memory.verify_launch_for_ms, std::nullopt);
+
+    // The daily check is made once a date, whatever it did: a skipped one too.
+    Check skipped;
+    skipped.closed(1'000, LOGON);
+    skipped.daily(179, 180);
+    EXPECT_EQ(skipped.decide().memory.daily_done_day, 20'000u);
+    Check restarted;
+    restarted.fresh();
+    restarted.daily(179, 180);
+    EXPECT_EQ(restarted.decide().memory.daily_done_day, 20'000u);
 
     // Both clocks of this check, for the next one's clock-jump test.
     const TickMemory next = Check().decide().memory;

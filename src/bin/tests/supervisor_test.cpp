@@ -803,5 +803,36 @@ TEST(Supervise, ASimulatedDayOfAHealthyPlayerLaunchesOnceAndReadsLittle) {
     EXPECT_LT(world.bytes_read / (86'400 / 3), 200u) << "bytes read per check";
 }
 
+// Planned restarts in a running loop: the daily time restarts the player once each local date,
+// a request restarts it at once, and neither is a recovery or a rapid restart. Without the
+// setting the local time is never asked for.
+TEST(Supervise, PlannedRestartsAreNoRecoveriesAndTheDailyOneComesOnceADate) {
+    const Path request = DIR + u"\\restart.json";
+    SimWorld world;  // 05:46:40 UTC, the local time here
+    WatchdogConfig config;
+    config.check_interval_secs = 60;
+    config.daily_restart_minute = 5 * 60 + 50;
+    Loop loop(world, config);
+    loop.tick();
+    EXPECT_EQ(loop.messages(), std::vector<std::string>{spawned(1000)});
+    loop.ticks(2 * 24 * 60);
+    const std::string daily = "daily restart (05:50) - ending the player";
+    EXPECT_EQ(loop.messages(),
+              (std::vector<std::string>{daily, spawned(1001), daily, spawned(1002)}));
+    fakes::put(world, request, restart_request_json(world.wall_ms));
+    loop.tick();
+    EXPECT_EQ(loop.messages(),
+              (std::vector<std::string>{"player restart requested - ending it", spawned(1003)}));
+    EXPECT_EQ(world.files.count(request), 0u);
+    EXPECT_EQ(world.files.count(DIR + u"\\recoveries.txt"), 0u);
+    EXPECT_EQ(world.files.count(DIR + u"\\last-crash.json"), 0u);
+
+    SimWorld unset;
+    Loop plain(unset);
+    plain.ticks(100);
+    EXPECT_EQ(plain.messages(), std::vector<std::string>{spawned(1000)});
+    EXPECT_TRUE(unset.local_clock_reads.empty());
+}
+
 }  // namespace
 }  // namespace wd

@@ -31,7 +31,8 @@ TEST(StatusVerdict, EachSituationAndItsExitStatus) {
         Closed,
         Updating,
         ClosedAndNoWatchdog,
-        SystemWithoutFolder
+        SystemWithoutFolder,
+        SystemNamingAMissingFolder
     };
     const struct {
         Change change;
@@ -53,11 +54,15 @@ TEST(StatusVerdict, EachSituationAndItsExitStatus) {
         {SystemWithoutFolder, Verdict::NeedsLook,
          "no watchdog folder yet; this runs as SYSTEM, which has none: name the signage user's "
          "with --folder <profile>\\AppData\\Roaming\\com.vellumbeacon.player\\watchdog"},
+        {SystemNamingAMissingFolder, Verdict::NeedsLook, "no watchdog folder yet"},
     };
     for (const auto& c : cases) {
         StatusFacts f;
-        f.folder_exists = c.change != NoFolder && c.change != SystemWithoutFolder;
-        f.as_system = c.change == SystemWithoutFolder;
+        const bool system =
+            c.change == SystemWithoutFolder || c.change == SystemNamingAMissingFolder;
+        f.folder_exists = c.change != NoFolder && !system;
+        f.as_system = system;
+        f.folder_named = c.change == SystemNamingAMissingFolder;
         f.lock = {FileState::Ok, 4000u};
         f.watchdog_running = true;
         f.player_alive = true;
@@ -79,6 +84,9 @@ TEST(StatusVerdict, EachSituationAndItsExitStatus) {
         if (c.first_reason) {
             ASSERT_FALSE(j.reasons.empty()) << c.change;
             EXPECT_EQ(j.reasons[0], c.first_reason) << c.change;
+            if (c.change == SystemNamingAMissingFolder) {
+                EXPECT_EQ(j.reasons.size(), 1u);
+            }
         } else {
             EXPECT_TRUE(j.reasons.empty()) << c.change;
         }
@@ -160,6 +168,35 @@ TEST(GatherStatus, AHealthyMachineReadThroughTheWatchdogsOwnRules) {
                         "(1765000060000)\n"),
               std::string::npos)
         << text;
+
+    EXPECT_EQ(text.find("daily restart"), std::string::npos) << "not set, not shown";
+
+    // The settings the report judged by, and which of them its environment set.
+    m.world.environment.erase(std::u16string(MEMORY_LIMIT_VAR));
+    const StatusFacts defaults = gather_status(m.world, 0);
+    EXPECT_NE(format_status_text(defaults, judge_status(defaults), fixed_time)
+                  .find("settings: hang timeout 30 s, update grace 120 s, update cap 360 s, "
+                        "memory limit none (all defaults: none set in this environment)\n"),
+              std::string::npos);
+    m.world.environment[std::u16string(HANG_TIMEOUT_VAR)] = u"30";
+    EXPECT_EQ(gather_status(m.world, 0).settings_set,
+              std::vector<std::string>{"VELLUMBEACON_WATCHDOG_HANG_TIMEOUT_SECS"});
+
+    // With a daily restart: the setting and the next time the local clock reaches it (here
+    // 05:46:40 now, UTC the local time).
+    m.world.environment[std::u16string(DAILY_RESTART_AT_VAR)] = u"05:50";
+    const StatusFacts daily = gather_status(m.world, 0);
+    EXPECT_EQ(daily.next_daily_restart_ms, 1'765'000'200'000u);
+    EXPECT_NE(format_status_text(daily, judge_status(daily), fixed_time)
+                  .find("daily restart: 05:50, next local(1765000200000) (1765000200000)\n"),
+              std::string::npos);
+    const auto json =
+        nlohmann::json::parse(format_status_json(daily, judge_status(daily), fixed_time));
+    EXPECT_EQ(json.at("dailyRestart").at("at"), "05:50");
+    EXPECT_EQ(json.at("dailyRestart").at("next").at("ms"), 1'765'000'200'000u);
+    m.world.local_offset_minutes = 10;  // 05:56:40 local: tomorrow's
+    EXPECT_EQ(gather_status(m.world, 0).next_daily_restart_ms,
+              1'765'000'200'000u + 86'400'000 - 600'000);
 
     // Control characters in what the files hold are shown escaped, never sent to the console.
     StatusFacts hostile = f;
@@ -257,6 +294,23 @@ TEST(GatherStatus, TheReportJudgesByTheWatchdogsOwnRulesAndSettings) {
          },
          Verdict::NeedsLook,
          {"an update is under way"}},
+        {"with --folder, an update beside the named folder counts",
+         [&](SimWorld& w) {
+             w.roaming = u"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming";
+             fakes::put(w, UPDATING, fakes::updating_json(at(1'000)));
+         },
+         Verdict::NeedsLook,
+         {"an update is under way"},
+         DIR},
+        {"and one beside the reporter's own folder does not",
+         [&](SimWorld& w) {
+             w.roaming = u"C:\\Windows\\system32\\config\\systemprofile\\AppData\\Roaming";
+             fakes::put(w, *w.roaming + u"\\com.vellumbeacon.player\\updates\\updating.json",
+                        fakes::updating_json(at(1'000)));
+         },
+         Verdict::Healthy,
+         {},
+         DIR},
         {"an update past the default cap",
          [&](SimWorld& w) { fakes::put(w, UPDATING, fakes::updating_json(at(500'000))); },
          Verdict::Healthy,
@@ -351,6 +405,24 @@ TEST(StatusJson, StableKeysAndTheExitStatus) {
     ASSERT_GE(kept.at("lines").size(), 1u);
     EXPECT_EQ(kept.at("lines").size() + kept.at("omitted").get<std::size_t>(), 10u);
     EXPECT_EQ(kept.at("lines").back(), "[1764990000000] " + std::string(300, 'k'));
+
+    // A report of exactly 2,048 characters is over the bound (the console may add a CR).
+    StatusFacts exact = long_lines;
+    exact.log_tail.value->resize(2);
+    const std::size_t two_lines = format_status_json(exact, judge_status(exact), fixed_time).size();
+    ASSERT_LT(two_lines, 2048u);
+    exact.log_tail.value->back() += std::string(2048 - two_lines, 'x');
+    ASSERT_EQ(format_status_json(exact, judge_status(exact), fixed_time).size(), 2048u);
+    const auto cut =
+        nlohmann::json::parse(format_status_json(exact, judge_status(exact), fixed_time, 2048));
+    EXPECT_EQ(cut.at("log").at("omitted"), 1);
+    // One still over the bound with every line left out is printed whole.
+    StatusFacts wide = long_lines;
+    wide.folder = Path(3000, u'f');
+    const std::string whole = format_status_json(wide, judge_status(wide), fixed_time, 2048);
+    EXPECT_GT(whole.size(), 2048u);
+    EXPECT_EQ(nlohmann::json::parse(whole).at("log").at("omitted"), 10);
+    EXPECT_TRUE(nlohmann::json::parse(whole).at("log").at("lines").empty());
 }
 
 // Run by a fleet tool as another account, the report names the signage user's folder: it reads
@@ -371,6 +443,8 @@ TEST(GatherStatus, AFolderNamedOnTheCommandLineIsReportedOn) {
         {u"c:\\users\\kiosk\\appdata\\roaming\\COM.VELLUMBEACON.PLAYER\\watchdog\\",
          u"c:\\users\\kiosk\\appdata\\Local\\com.vellumbeacon.player\\watchdog\\dumps"},
         {u"D:\\AppData\\Roaming\\other\\watchdog", std::nullopt},
+        {u"C:\\Users\\kiosk\\AppData\\Local\\com.vellumbeacon.player\\watchdog", std::nullopt},
+        {u"C:\\Users\\kiosk\\Data\\Roaming\\com.vellumbeacon.player\\watchdog", std::nullopt},
     };
     for (const auto& [folder, dumps] : beside) {
         EXPECT_EQ(dumps_folder_beside(folder), dumps) << path_display(folder);
@@ -378,6 +452,12 @@ TEST(GatherStatus, AFolderNamedOnTheCommandLineIsReportedOn) {
     const StatusFacts elsewhere = gather_status(m.world, 1, Path(u"D:\\signage\\watchdog"));
     EXPECT_NE(format_status_text(elsewhere, judge_status(elsewhere), fixed_time)
                   .find("last hang dump: cannot tell"),
+              std::string::npos);
+    // Without --folder, a local folder that cannot be had is nothing to tell about.
+    m.world.roaming = fakes::ROAMING;
+    m.world.local.reset();
+    const StatusFacts own = gather_status(m.world, 1);
+    EXPECT_EQ(format_status_text(own, judge_status(own), fixed_time).find("last hang dump"),
               std::string::npos);
 }
 
