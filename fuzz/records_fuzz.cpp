@@ -21,6 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto record = wd::parse_liveness_record(text);
 #elif defined(FUZZ_UPDATING)
     const auto record = wd::parse_updating_sentinel(text);
+#elif defined(FUZZ_RESTART)
+    const auto record = wd::parse_restart_request(text);
+    // What the status command writes for an accepted time reads back as that time.
+    if (record &&
+        wd::parse_restart_request(wd::restart_request_json(record->requested_at))->requested_at !=
+            record->requested_at) {
+        __builtin_trap();
+    }
 #endif
     // Only valid UTF-8 without a NUL can ever be a record.
     if (record && (!utf8 || text.find('\0') != std::string_view::npos)) __builtin_trap();

@@ -20,5 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint64_t ms = wd::secs_to_ms(*secs);
         if (ms / 1000 != *secs && ms != UINT64_MAX) __builtin_trap();
     }
+    // A daily restart time is exactly HH:MM, and reads back as written.
+    if (const auto minute = wd::parse_time_of_day(units)) {
+        if (*minute >= 24 * 60 || wd::utf8_to_utf16_lossy(wd::time_of_day_text(*minute)) != units) {
+            __builtin_trap();
+        }
+    }
     return 0;
 }

@@ -33,16 +33,17 @@ Answer read_answer(World& world, const Path& log, std::uint64_t since) {
             parse_unsigned_decimal(std::string_view(line).substr(1, close - 1), UINT64_MAX);
         if (!at || *at < since) continue;
         const std::string text = line.substr(close + 2);
-        if (text.starts_with("player restart request ignored")) {
+        // Declined outright, or taken and then not relaunched.
+        const bool declined = text.starts_with("player restart request ignored") ||
+                              (answer.taken && (text.starts_with("spawn failed") ||
+                                                text.starts_with("cannot resolve player exe")));
+        if (declined) {
             answer.declined = text;
         } else if (text.starts_with("player restart requested")) {
             answer.taken = true;
         } else if (answer.taken && text.starts_with("spawned player pid=")) {
             answer.spawned = parse_unsigned_decimal(
                 std::string_view(text).substr(19, text.find(' ', 19) - 19), UINT32_MAX);
-        } else if (answer.taken && (text.starts_with("spawn failed") ||
-                                    text.starts_with("cannot resolve player exe"))) {
-            answer.declined = text;
         }
         if (answer.declined || answer.spawned) break;
     }
