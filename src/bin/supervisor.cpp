@@ -56,12 +56,20 @@ TickFacts gather_facts(World& world, const WatchdogConfig& config, SupervisorSta
     TickFacts facts;
     facts.now_ns = world.monotonic_ns();
     facts.now_ms = world.wall_clock_ms();
-    if (const auto closed = watchdog_file(world, CLOSED_FILE)) {
+    // The user's folder is asked for once a check: under Wine each ask is a registry read.
+    const auto app = app_dir(world);
+    const auto in_app = [&](std::u16string_view folder, std::u16string_view name) {
+        return app ? std::optional(join(join(*app, folder), name)) : std::nullopt;
+    };
+    const auto watchdog_file = [&](std::u16string_view name) {
+        return in_app(WATCHDOG_FOLDER_NAME, name);
+    };
+    if (const auto closed = watchdog_file(CLOSED_FILE)) {
         facts.closed = read_closed_flag(world, closed).value;
         if (facts.closed) facts.session_logon = world.session_logon_time();
     }
     // A missing request is the usual case; it costs one look at the file's metadata.
-    const auto restart = watchdog_file(world, RESTART_FILE);
+    const auto restart = watchdog_file(RESTART_FILE);
     if (restart && world.path_kind(*restart) != PathKind::Missing) {
         auto request = read_restart_request(world, restart, FailureReasons::Ask);
         facts.restart_state = request.state;
@@ -74,8 +82,8 @@ TickFacts gather_facts(World& world, const WatchdogConfig& config, SupervisorSta
     }
     if (close_stands(facts)) return facts;
 
-    facts.liveness = read_liveness_record(world, watchdog_file(world, LIVENESS_FILE)).value;
-    const auto player = read_player_info(world, player_info_path(world)).value;
+    facts.liveness = read_liveness_record(world, watchdog_file(LIVENESS_FILE)).value;
+    const auto player = read_player_info(world, watchdog_file(PLAYER_FILE)).value;
     const bool own_running = facts.child && std::holds_alternative<ChildRunning>(*facts.child);
     const bool own_ended = facts.child && std::holds_alternative<ChildEnded>(*facts.child);
     // With the wake on, the tick after an exit is the one that relaunches at the speed of
@@ -92,7 +100,7 @@ TickFacts gather_facts(World& world, const WatchdogConfig& config, SupervisorSta
             }
         }
     }
-    facts.update = read_updating_sentinel(world, updating_path(world)).value;
+    facts.update = read_updating_sentinel(world, in_app(UPDATES_FOLDER_NAME, UPDATING_FILE)).value;
 
     // What costs a tasklist run, or a search for the executable, is read only when used.
     const LaunchWants wants = wanted_for_launch(facts, state.memory, config);
