@@ -260,9 +260,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         }
         if (grow_at && extra_state != Extra::Grown && extra_state != Extra::Spike &&
             now >= *grow_at) {
+            // Said before the pages are touched: a slow machine may take long enough over them
+            // that the watchdog ends the player first, rightly, since they count from the start.
+            trace(world, knobs, "grown " + std::to_string(pid));
             extra.hold(knobs.number("GROW_MB").value_or(0));
             extra_state = Extra::Grown;
-            trace(world, knobs, "grown " + std::to_string(pid));
         }
         if (window != nullptr && !frozen) {
             frozen = freeze_after && now >= *freeze_after;
