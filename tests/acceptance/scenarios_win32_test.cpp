@@ -226,28 +226,34 @@ TEST_F(Scenario, WithHangDumpsOnEachHungPlayerIsDumpedThenEnded) {
 
 // 4c. A memory ceiling of 100 MB: a player under it, and over it for well under a check, is
 // left alone; once it stays over, it is ended, recorded and relaunched. The checks are 4 s apart
-// and the peak (100 MB more, touched in about 0.3 s and then held for 1.5 s) lasts under half of
-// that: a check sees it about every other run, and even on a machine five times slower (3 s) no
-// two checks do. Nothing here is judged hung however long the allocations take.
+// and the peak (100 MB more for 2 s, its pages touched in about 0.3 s of them) lasts half of
+// that, at a random moment of 4 s: a check sees it in about every other run (the simulated
+// loop's memory table pins the rule in every run). On a slower machine the peak is lower, as far
+// as its pages are touched in its 2 s, never longer, so no two checks see it. The growth comes
+// 24 s after the peak, five times the checks' spacing at a fifth of the speed, so that a check
+// that saw the peak is never followed by one that sees the growth. Nothing here is judged hung
+// however long the allocations take.
 TEST_F(Scenario, AMemoryCeilingLeavesAPeakAloneAndEndsAPlayerThatStaysOver) {
     set(L"VELLUMBEACON_WATCHDOG_MEMORY_LIMIT_MB", L"100");
     set(L"VELLUMBEACON_WATCHDOG_CHECK_INTERVAL_SECS", L"4");
     script(
-        "MEMORY_MB=20\nSPIKE_MB=100\nSPIKE_AT_MS=4000\nSPIKE_FOR_MS=1500\n"
-        "GROW_MB=300\nGROW_AT_MS=6500\n");
+        "MEMORY_MB=20\nSPIKE_MB=100\nSPIKE_AT_MS=4000\nSPIKE_JITTER_MS=4000\nSPIKE_FOR_MS=2000\n"
+        "GROW_MB=300\nGROW_AT_MS=34000\n");
     start_watchdog();
     ASSERT_TRUE(wait_for_players_started(1));
     script("");  // the replacement is healthy
     const std::regex OVER(
         R"(player over memory limit \((\d+) MB private, limit 100 MB\) - killing)");
-    ASSERT_TRUE(wait_for("player over memory limit", 1, 120s)) << log();
+    ASSERT_TRUE(wait_for("player over memory limit", 1, 180s)) << log();
     ASSERT_TRUE(wait_for("spawned", 2));
     watch(3s);
     const auto all = lines();
     ASSERT_EQ(all.size(), 4u) << log();
     std::smatch m;
     ASSERT_TRUE(std::regex_match(all[2].text, m, OVER)) << all[2].text;
-    EXPECT_GE(std::stoul(m[1]), 320u);
+    // More than the player with its peak ever holds (about 125 MB): the growth, however much
+    // of it a slow machine has touched by the second check over the ceiling.
+    EXPECT_GT(std::stoul(m[1]), 130u) << log() << trace();
     const auto t = trace();
     ASSERT_NE(t.find(" spike "), std::string::npos) << t;
     const std::size_t at = t.find(" grown ");

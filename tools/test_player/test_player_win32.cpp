@@ -4,6 +4,7 @@
 // TEST_PLAYER_<NAME>; a file named by TEST_PLAYER_SCRIPT may hold NAME=value lines, which win,
 // so that a test can change the behaviour of the next launch. The README lists the knobs.
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -86,17 +87,21 @@ void trace(World& world, const Knobs& knobs, const std::string& line) {
     }
 }
 
-// Private memory committed and touched page by page, so that it counts as the process's own.
+// Private memory committed and touched page by page, so that it counts as the process's own
+// (Wine counts only the pages touched). `done`, asked at each MiB, stops the touching early.
 class Memory {
   public:
-    void hold(std::uint64_t mib) {
+    void hold(std::uint64_t mib, const std::function<bool()>& done = nullptr) {
         release();
         if (mib == 0) return;
         const std::size_t bytes = static_cast<std::size_t>(mib) << 20;
         block_ = static_cast<volatile char*>(
             ::VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         if (!block_) return;
-        for (std::size_t at = 0; at < bytes; at += 4096) block_[at] = 1;
+        for (std::size_t at = 0; at < bytes; at += 4096) {
+            if (done && at % (std::size_t{1} << 20) == 0 && done()) return;
+            block_[at] = 1;
+        }
     }
     void release() {
         if (block_) ::VirtualFree(const_cast<char*>(block_), 0, MEM_RELEASE);
@@ -154,11 +159,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const bool records = !knobs.flag("NO_RECORDS");
     const std::string malformed = knobs.text("MALFORMED").value_or("");
     const std::uint64_t heartbeat_ms = knobs.number("HEARTBEAT_MS").value_or(500);
-    auto exit_after = knobs.number("EXIT_AFTER_MS");
-    if (const auto jitter = knobs.number("EXIT_JITTER_MS"); exit_after && jitter && *jitter > 0) {
-        std::minstd_rand random(static_cast<std::uint32_t>(world.monotonic_ns()) ^ pid);
-        *exit_after += random() % (*jitter + 1);
-    }
+    std::minstd_rand random(static_cast<std::uint32_t>(world.monotonic_ns()) ^ pid);
+    // The time a knob names, plus a random 0 to N ms when its jitter knob names N.
+    const auto jittered = [&](const char* at_knob, const char* jitter_knob) {
+        auto at = knobs.number(at_knob);
+        if (const auto jitter = knobs.number(jitter_knob); at && jitter && *jitter > 0) {
+            *at += random() % (*jitter + 1);
+        }
+        return at;
+    };
+    const auto exit_after = jittered("EXIT_AFTER_MS", "EXIT_JITTER_MS");
     const auto crash_after = knobs.number("CRASH_AFTER_MS");
     const auto hang_after = knobs.number("HANG_AFTER_MS");
     // HANG_WHEN_FILE: hang once this file exists, so that a test chooses the moment.
@@ -170,10 +180,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const auto update_for = knobs.number("UPDATE_FOR_MS");
     // Memory: MEMORY_MB from the start (once the records are written, as a real player's
     // would be, however long a slow machine takes to touch the pages); SPIKE_MB more from
-    // SPIKE_AT_MS for SPIKE_FOR_MS; GROW_MB more from GROW_AT_MS on.
+    // SPIKE_AT_MS (plus up to SPIKE_JITTER_MS) for SPIKE_FOR_MS; GROW_MB more from GROW_AT_MS on.
     Memory base, extra;
     bool base_held = false;
-    const auto spike_at = knobs.number("SPIKE_AT_MS");
+    const auto spike_at = jittered("SPIKE_AT_MS", "SPIKE_JITTER_MS");
     const std::uint64_t spike_end = spike_at.value_or(0) + knobs.number("SPIKE_FOR_MS").value_or(0);
     const auto grow_at = knobs.number("GROW_AT_MS");
     enum class Extra { None, Spike, SpikeOver, Grown } extra_state = Extra::None;
@@ -250,7 +260,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             if (const auto path = updating_path(world)) world.delete_file(*path);
         }
         if (spike_at && extra_state == Extra::None && now >= *spike_at) {
-            extra.hold(knobs.number("SPIKE_MB").value_or(0));
+            // A peak lasts its time and no longer: on a starved machine it is touched only as
+            // far as it gets by then, so a check that sees it is never followed by another.
+            extra.hold(knobs.number("SPIKE_MB").value_or(0),
+                       [&] { return elapsed_ms() >= spike_end; });
             extra_state = Extra::Spike;
             trace(world, knobs, "spike " + std::to_string(pid));
         }
