@@ -833,16 +833,22 @@ TEST_F(Scenario, ARestartOnRequestRelaunchesThePlayerOnceWithoutARecovery) {
     EXPECT_FALSE(file(L"restart.json"));
 }
 
-// A daily restart set to the next minute of the local clock restarts the player when the
-// minute comes, and only then.
+// A daily restart set to a coming minute of the local clock restarts the player when the
+// minute comes, and only then. The restart needs a check before the minute and one in it, so
+// the minute is at least 30 s away: the watchdog's first check comes well before it even on a
+// starved machine. It is on today's date: a minute past midnight would be another date.
 TEST_F(Scenario, ADailyRestartTimeRestartsThePlayerOnceWhenItComes) {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    if (now.wHour == 23 && now.wMinute == 59) {  // the next minute is another date
-        std::this_thread::sleep_for(std::chrono::seconds(61 - now.wSecond));
+    constexpr unsigned MINUTES_A_DAY = 24 * 60;
+    unsigned at = 0;
+    for (;;) {
+        SYSTEMTIME now{};
         ::GetLocalTime(&now);
+        const unsigned minute = now.wHour * 60u + now.wMinute;
+        at = minute + (now.wSecond < 30 ? 1 : 2);
+        if (at < MINUTES_A_DAY) break;
+        std::this_thread::sleep_for(
+            std::chrono::seconds((MINUTES_A_DAY - minute) * 60 + 1 - now.wSecond));
     }
-    const unsigned at = (now.wHour * 60u + now.wMinute + 1) % (24 * 60);
     wchar_t hhmm[8];
     std::swprintf(hhmm, 8, L"%02u:%02u", at / 60, at % 60);
     set(L"VELLUMBEACON_WATCHDOG_DAILY_RESTART_AT", hhmm);
